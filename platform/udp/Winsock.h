@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+
+class QUdpSocket;
+
+namespace vesk {
+
+// The UDP socket component a conversation window carries. Its members mirror the
+// socket control the program was written against: set Protocol, RemoteHost and
+// RemotePort, Bind a local port, SendData, and GetData once per DataArrival.
+// A message is one datagram holding the text in code page 932, nothing else.
+// Every failure is thrown as vesk::Error.
+class Winsock : public QObject {
+    Q_OBJECT
+public:
+    enum ProtocolConstants : qint32 { sckTCPProtocol = 0, sckUDPProtocol = 1 };
+
+    // The most a UDP datagram over IPv4 can carry.
+    static constexpr qsizetype MaxDatagramSize = 65507;
+
+    explicit Winsock(QObject* parent = nullptr);
+    ~Winsock() override;
+
+    qint32 Protocol() const noexcept { return m_protocol; }
+    void setProtocol(qint32 protocol);
+
+    QString RemoteHost() const { return m_remoteHost; }
+    void setRemoteHost(const QString& host);
+
+    qint32 RemotePort() const noexcept { return m_remotePort; }
+    void setRemotePort(qint32 port);
+
+    // Receives on `localPort` on every local IPv4 interface; exclusive, so a
+    // second socket cannot take the same port while this one holds it.
+    void Bind(qint32 localPort);
+    bool isBound() const noexcept;
+    qint32 LocalPort() const noexcept;
+
+    // Sends `text` as one datagram to RemoteHost:RemotePort.
+    void SendData(const QString& text);
+    // The same with the payload already encoded.
+    void SendBytes(const QByteArray& payload);
+
+    // Takes the oldest waiting datagram as text; empty when none is waiting.
+    void GetData(QString& data);
+    // Takes the oldest waiting datagram as raw bytes.
+    QByteArray GetBytes();
+    qsizetype waitingDatagrams() const noexcept { return qsizetype(m_waiting.size()); }
+
+signals:
+    // Once per arrived datagram, carrying its size in bytes.
+    void DataArrival(qint32 bytesTotal);
+    // Around the DataArrival signals of one drained batch, so that a receiver
+    // can group the work of a burst.
+    void ArrivalBatchStarted();
+    void ArrivalBatchFinished();
+
+private:
+    void readPending();
+
+    QUdpSocket* m_socket = nullptr;
+    qint32 m_protocol = sckTCPProtocol;
+    QString m_remoteHost;
+    qint32 m_remotePort = 0;
+    std::deque<QByteArray> m_waiting;
+};
+
+} // namespace vesk
