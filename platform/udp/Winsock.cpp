@@ -1,1 +1,373 @@
 #include "Winsock.h"
+
+#include "VeskError.h"
+#include "cp932.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QPointer>
+#include <QUdpSocket>
+#include <QVariant>
+
+#include <cerrno>
+#include <optional>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
+
+namespace vesk {
+
+namespace {
+
+// Room for a burst: 10,000 datagrams of 100 bytes take about 8 MB of kernel
+// memory on Linux (each one is charged ~830 bytes), and Linux doubles the value.
+constexpr int ReceiveBufferRequest = 16 * 1024 * 1024;
+
+// A read that keeps failing must not hold the event loop; what is left is
+// picked up on the next readyRead.
+constexpr int MaxFailedReadsPerDrain = 8;
+
+QString withDetail(const QString& reason, const QString& detail)
+{
+    if (detail.isEmpty())
+        return reason;
+    return reason + QStringLiteral(" (") + detail + QLatin1Char(')');
+}
+
+QString programPath()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationFilePath();
+    return QStringLiteral("<このプログラムのパス>");
+}
+
+// Only a dotted IPv4 address is a destination: four parts of 1-3 ASCII
+// digits, each 0-255, read as decimal even with leading zeros. Everything
+// QHostAddress would also take (names, "127.1", hex, octal, IPv6) is refused.
+std::optional<quint32> parseDottedIPv4(const QString& text)
+{
+    quint32 address = 0;
+    int parts = 0;
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (parts < 4) {
+        int value = 0;
+        int digits = 0;
+        while (i < n && text[i] >= u'0' && text[i] <= u'9') {
+            if (++digits > 3)
+                return std::nullopt;
+            value = value * 10 + (text[i].unicode() - u'0');
+            ++i;
+        }
+        if (digits == 0 || value > 255)
+            return std::nullopt;
+        address = (address << 8) | quint32(value);
+        ++parts;
+        if (parts < 4) {
+            if (i >= n || text[i] != u'.')
+                return std::nullopt;
+            ++i;
+        }
+    }
+    if (i != n)
+        return std::nullopt;
+    return address;
+}
+
+QString bindFailureReason(const QUdpSocket& socket, qint32 port)
+{
+    const QString detail = socket.errorString();
+    switch (socket.error()) {
+    case QAbstractSocket::AddressInUseError:
+        return withDetail(QStringLiteral("このポートは既に別のプログラムが使っています。"
+                                         "同じ役のウィンドウを二つ開いていないか確かめてください。"),
+                          detail);
+    case QAbstractSocket::SocketAccessError:
+#ifdef Q_OS_LINUX
+        if (port > 0 && port < 1024)
+            return withDetail(
+                QStringLiteral("Linux では 1024 より小さい番号のポートは特権のあるプログラムしか開けません。"
+                               "管理者に次のコマンドで許可してもらってください: "
+                               "sudo setcap cap_net_bind_service=+ep %1")
+                    .arg(programPath()),
+                detail);
+#else
+        Q_UNUSED(port);
+#endif
+        return withDetail(QStringLiteral("このポートを開く権限がありません。"), detail);
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return withDetail(QStringLiteral("このコンピューターで使えないアドレスです。"), detail);
+    case QAbstractSocket::SocketResourceError:
+        return withDetail(QStringLiteral("ソケットを作れませんでした。開いているソケットが多すぎるかもしれません。"),
+                          detail);
+    default:
+        return withDetail(QStringLiteral("ネットワークのエラーです。"), detail);
+    }
+}
+
+// Qt folds most send failures into NetworkError, so the system's own error
+// number, when there is one, names the reason more precisely.
+QString sendFailureReason(const QUdpSocket& socket, int systemError)
+{
+    const QString detail = socket.errorString();
+    switch (systemError) {
+#ifdef Q_OS_UNIX
+    case ENETUNREACH:
+    case ENETDOWN:
+        return withDetail(QStringLiteral("相手のネットワークに届きません。ネットワークの接続を確かめてください。"),
+                          detail);
+    case EHOSTUNREACH:
+        return withDetail(QStringLiteral("相手のコンピューターに届きません。アドレスを確かめてください。"), detail);
+    case EACCES:
+    case EPERM:
+        return withDetail(QStringLiteral("この宛先には送れません。ブロードキャストのアドレスか、"
+                                         "ファイアウォールが送信を止めています。"),
+                          detail);
+    case ENOBUFS:
+    case EAGAIN:
+        return withDetail(QStringLiteral("送信待ちのデータが多すぎます。しばらくしてからもう一度送ってください。"),
+                          detail);
+    case EMSGSIZE:
+        return withDetail(QStringLiteral("メッセージが大きすぎて一度に送れません。"), detail);
+    case ECONNREFUSED:
+        return withDetail(QStringLiteral("相手が受け取りを拒みました。相手のプログラムが動いているか確かめてください。"),
+                          detail);
+#endif
+    default:
+        break;
+    }
+    switch (socket.error()) {
+    case QAbstractSocket::DatagramTooLargeError:
+        return withDetail(QStringLiteral("メッセージが大きすぎて一度に送れません。"), detail);
+    case QAbstractSocket::SocketAccessError:
+        return withDetail(QStringLiteral("この宛先に送る権限がありません。"), detail);
+    case QAbstractSocket::TemporaryError:
+        return withDetail(QStringLiteral("送信待ちのデータが多すぎます。しばらくしてからもう一度送ってください。"),
+                          detail);
+    case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::ConnectionRefusedError:
+        return withDetail(QStringLiteral("相手が受け取りを拒みました。相手のプログラムが動いているか確かめてください。"),
+                          detail);
+    default:
+        return withDetail(QStringLiteral("ネットワークのエラーで送れませんでした。"), detail);
+    }
+}
+
+} // namespace
+
+Winsock::Winsock(QObject* parent) : QObject(parent) {}
+
+Winsock::~Winsock()
+{
+    if (!m_socket)
+        return;
+    // Close first so the port is free the moment the window is gone.
+    m_socket->disconnect(this);
+    m_socket->close();
+    if (m_delivering > 0) {
+        // We are inside the socket's own readyRead, which touches the socket
+        // after we return; readPending deletes it once that has unwound.
+        m_socket->setParent(nullptr);
+    }
+    m_socket = nullptr;
+}
+
+void Winsock::setProtocol(qint32 protocol)
+{
+    if (protocol != sckUDPProtocol)
+        throw Error(QStringLiteral("通信方式を %1 にできませんでした").arg(protocol),
+                    QStringLiteral("このプログラムは UDP (1) でしか通信できません。"));
+    m_protocol = protocol;
+}
+
+void Winsock::setRemoteHost(const QString& host)
+{
+    // Checked when sending: the window fills this in long before it sends.
+    m_remoteHost = host;
+}
+
+void Winsock::setRemotePort(qint32 port)
+{
+    m_remotePort = port;
+}
+
+bool Winsock::isBound() const noexcept
+{
+    return m_socket && m_socket->state() == QAbstractSocket::BoundState;
+}
+
+qint32 Winsock::LocalPort() const noexcept
+{
+    return isBound() ? qint32(m_socket->localPort()) : 0;
+}
+
+qint64 Winsock::receiveBufferSize() const
+{
+    if (!isBound())
+        return 0;
+    return m_socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+}
+
+void Winsock::Bind(qint32 localPort)
+{
+    const QString what = QStringLiteral("ポート %1 を開けませんでした").arg(localPort);
+    if (m_protocol != sckUDPProtocol)
+        throw Error(what, QStringLiteral("通信方式が UDP (1) になっていません。"));
+    if (localPort < 0 || localPort > 65535)
+        throw Error(what, QStringLiteral("ポートの番号は 0 から 65535 までです。"));
+    if (m_socket)
+        throw Error(what, QStringLiteral("このウィンドウは既にポート %1 を使っています。").arg(LocalPort()));
+    bindSocket(localPort);
+}
+
+void Winsock::bindSocket(qint32 localPort)
+{
+    auto* socket = new QUdpSocket(this);
+    // Without DontShareAddress Qt sets SO_REUSEADDR on Unix, which lets a
+    // second UDP socket take the same port and silently split the traffic.
+    if (!socket->bind(QHostAddress::AnyIPv4, quint16(localPort), QAbstractSocket::DontShareAddress)) {
+        const QString why = bindFailureReason(*socket, localPort);
+        delete socket;
+        throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort), why);
+    }
+
+    // Only now: before the socket exists the size has nowhere to go. Forcing
+    // it past net.core.rmem_max needs privilege; otherwise the system caps it.
+    bool forced = false;
+#ifdef Q_OS_LINUX
+    const int request = ReceiveBufferRequest;
+    forced = ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &request,
+                          sizeof request) == 0;
+#endif
+    if (!forced)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferRequest);
+
+    m_socket = socket;
+    connect(m_socket, &QUdpSocket::readyRead, this, &Winsock::readPending);
+}
+
+void Winsock::SendData(const QString& text)
+{
+    SendBytes(cp932::encode(text));
+}
+
+void Winsock::SendBytes(const QByteArray& payload)
+{
+    const QString what = QStringLiteral("メッセージを %1:%2 に送れませんでした").arg(m_remoteHost).arg(m_remotePort);
+    if (m_protocol != sckUDPProtocol)
+        throw Error(what, QStringLiteral("通信方式が UDP (1) になっていません。"));
+
+    // Qt would send a null or any-address destination to this very computer;
+    // a destination must be spelled out.
+    const std::optional<quint32> host = parseDottedIPv4(m_remoteHost);
+    if (!host)
+        throw Error(what, QStringLiteral("相手のアドレス「%1」は 192.168.0.2 のような数字四つの IPv4 アドレスではありません。")
+                              .arg(m_remoteHost));
+    if (*host == 0)
+        throw Error(what, QStringLiteral("0.0.0.0 には送れません。相手のアドレスを設定してください。"));
+    if (m_remotePort < 1 || m_remotePort > 65535)
+        throw Error(what, QStringLiteral("相手のポート番号 %1 は使えません。1 から 65535 までです。").arg(m_remotePort));
+    if (payload.size() > MaxDatagramSize)
+        throw Error(what, QStringLiteral("メッセージが %1 バイトあり、一度に送れる %2 バイトを超えています。")
+                              .arg(payload.size())
+                              .arg(MaxDatagramSize));
+
+    // Like the control it replaces, sending before Bind takes a free port and
+    // listens on it, so replies still arrive.
+    if (!m_socket)
+        bindSocket(0);
+
+    errno = 0;
+    const qint64 sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
+    const int systemError = errno;
+    if (sent < 0)
+        throw Error(what, sendFailureReason(*m_socket, systemError));
+    if (sent != payload.size())
+        throw Error(what, QStringLiteral("%1 バイトのうち %2 バイトしか送れませんでした。").arg(payload.size()).arg(sent));
+}
+
+void Winsock::GetData(QString& data)
+{
+    data = cp932::decode(GetBytes());
+}
+
+QByteArray Winsock::GetBytes()
+{
+    if (m_waiting.empty())
+        return {};
+    QByteArray datagram = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    // Taken before its DataArrival: it is not announced any more.
+    m_unannounced = qMin(m_unannounced, qsizetype(m_waiting.size()));
+    return datagram;
+}
+
+void Winsock::readPending()
+{
+    // Qt signals readyRead once for everything waiting, so take it all now.
+    QUdpSocket* const socket = m_socket;
+    QByteArray buffer(MaxDatagramSize + 1, Qt::Uninitialized);
+    int failedReads = 0;
+    while (m_socket->hasPendingDatagrams()) {
+        const qint64 size = m_socket->readDatagram(buffer.data(), buffer.size());
+        if (size < 0) {
+            // Unreadable (on Windows an ICMP port-unreachable shows up so): skip.
+            if (++failedReads >= MaxFailedReadsPerDrain)
+                break;
+            continue;
+        }
+        m_waiting.emplace_back(buffer.constData(), qsizetype(size));
+        ++m_unannounced;
+    }
+
+    const QPointer<Winsock> self(this);
+    const bool outermost = m_delivering == 0;
+    announcePending();
+    if (!self) {
+        // The window was closed from a slot; posted from here, the deletion
+        // waits until the socket's signal has returned.
+        socket->deleteLater();
+        return;
+    }
+    // Qt drops the readyRead of datagrams that come in while a slot runs a
+    // nested loop inside ours, and never repeats it: look again from the loop.
+    if (outermost && m_socket->hasPendingDatagrams())
+        QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection);
+}
+
+void Winsock::announcePending()
+{
+    // A slot that spins a nested event loop brings us back here; the outer
+    // call announces what the nested drain queued, so the order holds.
+    if (m_delivering > 0 || m_unannounced == 0)
+        return;
+
+    const QPointer<Winsock> self(this);
+    struct Depth {
+        const QPointer<Winsock>& self;
+        explicit Depth(const QPointer<Winsock>& s) : self(s) { ++self->m_delivering; }
+        ~Depth() { if (self) --self->m_delivering; }
+    } depth(self);
+
+    // A slot of ArrivalBatchFinished may spin a loop too; what it queued
+    // becomes a batch of its own.
+    while (m_unannounced > 0) {
+        emit ArrivalBatchStarted();
+        if (!self)
+            return;
+        while (m_unannounced > 0) {
+            const QByteArray& next = m_waiting[m_waiting.size() - std::size_t(m_unannounced)];
+            const auto bytes = qint32(next.size());
+            --m_unannounced;
+            emit DataArrival(bytes);
+            if (!self)
+                return; // the window was closed from the slot
+        }
+        emit ArrivalBatchFinished();
+        if (!self)
+            return;
+    }
+}
+
+} // namespace vesk

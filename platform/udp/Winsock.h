@@ -51,6 +51,9 @@ public:
     // Takes the oldest waiting datagram as raw bytes.
     QByteArray GetBytes();
     qsizetype waitingDatagrams() const noexcept { return qsizetype(m_waiting.size()); }
+    // What the system granted for the receive buffer of the bound socket, in
+    // bytes as it reports it (Linux reports twice the size it was asked for).
+    qint64 receiveBufferSize() const;
 
 signals:
     // Once per arrived datagram, carrying its size in bytes.
@@ -62,12 +65,18 @@ signals:
 
 private:
     void readPending();
+    void announcePending();
+    void bindSocket(qint32 localPort);
 
     QUdpSocket* m_socket = nullptr;
     qint32 m_protocol = sckTCPProtocol;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     std::deque<QByteArray> m_waiting;
+    // How many of the newest waiting datagrams have had no DataArrival yet.
+    qsizetype m_unannounced = 0;
+    // Depth of DataArrival delivery on the stack; a nested drain only queues.
+    int m_delivering = 0;
 };
 
 } // namespace vesk

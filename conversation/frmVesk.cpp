@@ -1,0 +1,147 @@
+#include "conversation/frmVesk.h"
+
+#include "app/Appearance.h"
+#include "app/ErrorReport.h"
+#include "app/frmMain.h"
+#include "conversation/MessageRules.h"
+#include "conversation/TranscriptBox.h"
+#include "platform/udp/VeskError.h"
+#include "platform/udp/Winsock.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <limits>
+
+using vesk::twips;
+
+namespace {
+
+template <typename W>
+W* place(W* w, const char* name, int left, int top, int width, int height)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
+    return w;
+}
+
+} // namespace
+
+frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(role)
+{
+    const vesk::RoleRow& r = row();
+    setObjectName(QString::fromLatin1(r.window));
+    setWindowTitle(QString::fromUtf8(r.caption));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(twips(5025), twips(3540));
+
+    lblSend = place(new QLabel(QStringLiteral("送信メッセージ"), this), r.lblSend, 120, 120, 1335, 255);
+    txtSend = place(new QLineEdit(this), r.txtSend, 240, 360, 3735, 270);
+    txtSend->setMaxLength(std::numeric_limits<int>::max()); // no length limit
+    cmdSend = place(new QPushButton(QStringLiteral("送信(&S)"), this), r.cmdSend, 4080, 315, 855, 375);
+    lblRecive = place(new QLabel(QStringLiteral("送受信メッセージ"), this), r.lblRecive, 120, 720, 1455, 255);
+    txtReceive = place(new vesk::TranscriptBox(this), r.txtReceive, 240, 960, 3735, 2415);
+    cmdEnd = place(new QPushButton(QStringLiteral("終了(&X)"), this), r.cmdEnd, 4080, 960, 855, 375);
+    // No default button: Enter in the input box sends nothing.
+    for (QPushButton* b : {cmdSend, cmdEnd})
+        b->setAutoDefault(false);
+
+    Winsock1 = new vesk::Winsock(this);
+    Winsock1->setObjectName(QString::fromLatin1(r.socket));
+
+    setTabOrder(txtSend, cmdSend);
+    setTabOrder(cmdSend, txtReceive);
+    setTabOrder(txtReceive, cmdEnd);
+
+    connect(cmdSend, &QPushButton::clicked, this, [this] { vesk::guarded(this, [this] { cmdSend_Click(); }); });
+    connect(cmdEnd, &QPushButton::clicked, this, [this] { vesk::guarded(this, [this] { cmdEnd_Click(); }); });
+    connect(Winsock1, &vesk::Winsock::DataArrival, this,
+            [this](qint32 n) { vesk::guarded(this, [this, n] { Winsock1_DataArrival(n); }); });
+    // A burst drained in one go goes into the transcript as one edit.
+    connect(Winsock1, &vesk::Winsock::ArrivalBatchStarted, this, [this] {
+        m_linesArrived = false;
+        txtReceive->beginBatch();
+    });
+    connect(Winsock1, &vesk::Winsock::ArrivalBatchFinished, this, [this] {
+        vesk::guarded(this, [this] { txtReceive->endBatch(); });
+        if (m_linesArrived && !isActiveWindow())
+            QApplication::alert(this); // ask for attention, never take the focus
+    });
+}
+
+frmVesk::~frmVesk() = default;
+
+void frmVesk::Show(const frmMain& opener)
+{
+    Form_Load(opener);
+    show();
+    txtSend->setFocus();
+}
+
+void frmVesk::Form_Load(const frmMain& opener)
+{
+    const vesk::RoleRow& r = row();
+    Winsock1->setProtocol(vesk::Winsock::sckUDPProtocol);
+    // The address goes in exactly as typed; the socket refuses it when sending
+    // if it is not a dotted IPv4 address.
+    const QString host = opener.txtIP[0]->text() + u'.' + opener.txtIP[1]->text() + u'.' +
+                         opener.txtIP[2]->text() + u'.' + opener.txtIP[3]->text();
+    Winsock1->setRemoteHost(host);
+    Winsock1->setRemotePort(r.remotePort);
+    Winsock1->Bind(r.localPort);
+}
+
+void frmVesk::cmdSend_Click()
+{
+    DataSend();
+}
+
+void frmVesk::DataSend()
+{
+    const QString text = txtSend->text();
+    try {
+        Winsock1->SendData(text);
+    } catch (const vesk::Error& e) {
+        // Not sent: no line of ours, and the text stays in the box to try again.
+        vesk::reportError(this, QStringLiteral("メッセージを送信できませんでした"), e.reason());
+        return;
+    }
+    txtReceive->insertLine(vesk::transcriptLine(vesk::kOwnLabel, text));
+    txtSend->clear();
+    txtSend->setFocus();
+}
+
+void frmVesk::Winsock1_DataArrival(qint32 /*bytesTotal*/)
+{
+    QString message;
+    Winsock1->GetData(message);
+    if (const auto line = vesk::receivedLine(message)) {
+        txtReceive->insertLine(*line);
+        m_linesArrived = true;
+    }
+}
+
+void frmVesk::cmdEnd_Click()
+{
+    // The fresh start window comes up before this one goes, so the program never
+    // sees a moment without a window and keeps running.
+    releaseSocket();
+    frmMain::showFresh();
+    close();
+}
+
+void frmVesk::closeEvent(QCloseEvent* event)
+{
+    // Whichever way the window goes, its port is free at once.
+    releaseSocket();
+    event->accept();
+}
+
+void frmVesk::releaseSocket()
+{
+    delete Winsock1;
+    Winsock1 = nullptr;
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs whatever this Debian 12 machine lacks for the given purpose, and
+# nothing when everything is there already.
+#   setup.sh run    compiler, CMake, Qt 6, a Japanese font
+#   setup.sh test   the same, plus what the tests, fuzzing and packaging use
+#   setup.sh bench  the same as test, plus what the benchmarks use
+set -euo pipefail
+
+purpose=${1:-run}
+packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic libcap2-bin)
+case "$purpose" in
+  run) ;;
+  test|bench)
+    packages+=(clang libclang-rt-14-dev xvfb xdotool x11-utils
+               desktop-file-utils appstream dpkg-dev file iproute2)
+    [ "$purpose" = bench ] && packages+=(libxcb1-dev time)
+    ;;
+  *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+esac
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Run as root or install sudo to set up: ${missing[*]}" >&2; exit 1; }
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,21 @@
+# Tests of the installed program and of the package. They run the files that
+# `cmake --install` and CPack produce, so the program must have been built.
+
+# Two installed copies talk under Xvfb, driven by xdotool; binds 1001/1002.
+add_test(NAME vesk_realbinary
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/realbinary_test.sh
+          ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
+set_tests_properties(vesk_realbinary PROPERTIES
+  RESOURCE_LOCK vesk_fixed_ports
+  TIMEOUT 180
+  SKIP_RETURN_CODE 77)
+
+add_test(NAME packaging_validate
+  COMMAND bash ${PROJECT_SOURCE_DIR}/packaging/package_test.sh validate
+          ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
+add_test(NAME packaging_deb
+  COMMAND bash ${PROJECT_SOURCE_DIR}/packaging/package_test.sh deb
+          ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR})
+set_tests_properties(packaging_validate packaging_deb PROPERTIES
+  TIMEOUT 120
+  SKIP_RETURN_CODE 77)

@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Installs the built program the way a package would and has two copies of it
+# talk to each other under Xvfb, driven only by synthetic keyboard and mouse
+# input, so what is checked is what a person would see.
+#   realbinary_test.sh <cmake> <build dir>
+# Exit 77 (skipped) when a tool it needs is missing.
+set -euo pipefail
+
+cmake_exe=$1
+build_dir=$2
+
+for tool in Xvfb xdotool xclip timeout; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed"
+    exit 77
+  fi
+done
+if [ "$(id -u)" -ne 0 ] &&
+   [ "$(cat /proc/sys/net/ipv4/ip_unprivileged_port_start 2>/dev/null || echo 1024)" -gt 1001 ]; then
+  echo "SKIP: ports 1001/1002 need root or cap_net_bind_service here"
+  exit 77
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  exec >&2
+  echo "FAIL: $*"
+  echo "-- visible windows:"
+  local w
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    echo "   $w $(xdotool getwindowname "$w" 2>/dev/null) (pid $(xdotool getwindowpid "$w" 2>/dev/null))"
+  done
+  local log
+  for log in "$work"/*.log; do
+    [ -s "$log" ] && { echo "-- $(basename "$log"):"; cat "$log"; }
+  done
+  exit 1
+}
+
+echo "== Installing into a temporary DESTDIR"
+DESTDIR="$work/root" "$cmake_exe" --install "$build_dir" --prefix /usr >"$work/install.out" ||
+  { cat "$work/install.out"; fail "cmake --install failed"; }
+vesk="$work/root/usr/bin/vesk"
+[ -x "$vesk" ] || fail "no program at $vesk"
+
+echo "== Starting Xvfb"
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not report a display"
+export DISPLAY=":$(head -n1 "$work/display")"
+echo "   DISPLAY=$DISPLAY"
+
+export QT_QPA_PLATFORM=xcb
+export LC_ALL=C.UTF-8
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# The one visible window of process $1 whose title is exactly $2; waits for it.
+window_of() {
+  local id
+  id=$(timeout 20 xdotool search --sync --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1) ||
+    fail "no window \"$2\" for process $1"
+  [ -n "$id" ] || fail "no window \"$2\" for process $1"
+  echo "$id"
+}
+
+# Without a window manager every window opens at the same place; each copy
+# gets its own half of the screen so that clicks land on the intended one.
+place_and_focus() {
+  xdotool windowmove "$1" "$2" 0
+  sleep 0.3
+  xdotool mousemove --window "$1" 4 4 click 1
+  xdotool windowfocus --sync "$1"
+  sleep 0.3
+}
+
+# Types into whatever has the focus in window $1.
+type_into() {
+  xdotool windowfocus --sync "$1"
+  xdotool type --delay 30 -- "$2"
+}
+
+# The whole transcript of conversation window $1, read as a person would copy it.
+transcript_of() {
+  xdotool windowfocus --sync "$1"
+  # The transcript box sits at (16, 64) and is 249 x 161 pixels.
+  xdotool mousemove --window "$1" 120 140 click 1
+  xdotool key ctrl+a ctrl+c
+  sleep 0.2
+  xclip -o -selection clipboard 2>/dev/null || true
+}
+
+# Waits until the transcript of window $1 reads exactly $2.
+expect_transcript() {
+  local got=""
+  for _ in $(seq 25); do
+    got=$(transcript_of "$1")
+    [ "$got" = "$2" ] && return 0
+    sleep 0.2
+  done
+  fail "transcript of $(xdotool getwindowname "$1") is [$got], expected [$2]"
+}
+
+# Fills in the start window $1 with 127.0.0.1: the first box has the focus.
+enter_loopback() {
+  type_into "$1" 127
+  xdotool key Tab; type_into "$1" 0
+  xdotool key Tab; type_into "$1" 0
+  xdotool key Tab; type_into "$1" 1
+}
+
+echo "== Starting two copies"
+"$vesk" >"$work/server.log" 2>&1 &
+server=$!; pids+=("$server")
+"$vesk" >"$work/client.log" 2>&1 &
+client=$!; pids+=("$client")
+
+main_s=$(window_of "$server" "Vesk -Main-")
+main_c=$(window_of "$client" "Vesk -Main-")
+place_and_focus "$main_s" 0
+place_and_focus "$main_c" 512
+
+echo "== Server: address, Alt+S (Server is the preset choice)"
+xdotool windowfocus --sync "$main_s"
+enter_loopback "$main_s"
+xdotool key alt+s
+conv_s=$(window_of "$server" "Vesk - Server -")
+
+echo "== Client: address, click Client, Alt+S"
+xdotool windowfocus --sync "$main_c"
+enter_loopback "$main_c"
+# optClient: frame at (8, 48), button at (8, 48) inside it, 57 x 12 pixels.
+xdotool mousemove --window "$main_c" 30 102 click 1
+xdotool key alt+s
+conv_c=$(window_of "$client" "Vesk - Client -")
+
+place_and_focus "$conv_s" 0
+place_and_focus "$conv_c" 512
+
+echo "== Server sends; Enter alone must not send"
+type_into "$conv_s" "hello from server"
+xdotool key Return
+sleep 0.5
+expect_transcript "$conv_c" ""
+xdotool windowfocus --sync "$conv_s"
+xdotool key alt+s
+expect_transcript "$conv_c" "相手>> hello from server"
+expect_transcript "$conv_s" "自分>> hello from server"
+
+echo "== Client replies in Japanese; newest line on top"
+# The input box has lost the focus to the transcript: a click puts it back.
+xdotool mousemove --window "$conv_c" 120 30 click 1
+type_into "$conv_c" "了解です"
+xdotool key alt+s
+expect_transcript "$conv_s" "相手>> 了解です
+自分>> hello from server"
+expect_transcript "$conv_c" "自分>> 了解です
+相手>> hello from server"
+
+echo "== End (Alt+X) goes back to a fresh start window; the program keeps running"
+xdotool windowfocus --sync "$conv_s"
+xdotool key alt+x
+main_s=$(window_of "$server" "Vesk -Main-")
+sleep 0.5
+kill -0 "$server" 2>/dev/null || fail "the Server copy exited on End"
+[ -z "$(xdotool search --all --onlyvisible --pid "$server" --name '^Vesk - Server -$' 2>/dev/null)" ] ||
+  fail "the conversation window is still shown after End"
+
+echo "== The port was given back: Server starts again from the fresh window"
+place_and_focus "$main_s" 0
+enter_loopback "$main_s"
+xdotool key alt+s
+conv_s=$(window_of "$server" "Vesk - Server -")
+place_and_focus "$conv_s" 0
+type_into "$conv_s" "again"
+xdotool key alt+s
+expect_transcript "$conv_c" "相手>> again
+自分>> 了解です
+相手>> hello from server"
+
+echo "PASS"

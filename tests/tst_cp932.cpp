@@ -1,0 +1,478 @@
+// Checks the code page 932 converter against the vendor's table, read here on its
+// own (not through cp932gen), and against glibc's iconv where the two agree.
+#include "cp932.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QTest>
+
+#include <iconv.h>
+
+using namespace vesk::cp932;
+
+namespace {
+
+constexpr char16_t kUnmappedBytes = u'\u30FB';
+constexpr quint16 kUnmappedUnit = 0x3F;
+
+QByteArray bytePair(int first, int second)
+{
+    QByteArray b(2, '\0');
+    b[0] = static_cast<char>(first);
+    b[1] = static_cast<char>(second);
+    return b;
+}
+
+QByteArray bytesOf(quint16 code)
+{
+    return code > 0xFF ? bytePair(code >> 8, code & 0xFF) : QByteArray(1, static_cast<char>(code));
+}
+
+// The vendor's table as plain arrays; -1 where the table has no entry.
+struct ReferenceTable {
+    int byteDefault = -1;
+    int unitDefault = -1;
+    QList<int> single = QList<int>(256, -1);
+    QList<bool> lead = QList<bool>(256, false);
+    QList<int> pair = QList<int>(65536, -1); // unit by lead * 256 + trail
+    QList<int> wide = QList<int>(65536, -1); // code by UTF-16 unit
+    int leadCount = 0;
+    int wideCount = 0;
+
+    // What the system gives for one unit.
+    quint16 codeFor(char16_t unit) const
+    {
+        const int code = wide[unit];
+        return code < 0 ? kUnmappedUnit : static_cast<quint16>(code);
+    }
+
+    // Walks the bytes the way the system does: a lead byte swallows the next byte.
+    QString decode(const QByteArray& bytes) const
+    {
+        QString out;
+        for (qsizetype i = 0; i < bytes.size();) {
+            const auto b = static_cast<uchar>(bytes[i++]);
+            int unit = -1;
+            if (lead[b]) {
+                if (i < bytes.size())
+                    unit = pair[b * 256 + static_cast<uchar>(bytes[i++])];
+            } else {
+                unit = single[b];
+            }
+            out += QChar(unit < 0 ? kUnmappedBytes : static_cast<char16_t>(unit));
+        }
+        return out;
+    }
+
+    // The unit comes back unchanged from its own code (not a best-fit mapping).
+    bool roundTrips(char16_t unit) const
+    {
+        return wide[unit] >= 0 && decode(bytesOf(codeFor(unit))) == QString(QChar(unit));
+    }
+};
+
+bool number(const QByteArray& token, int* value)
+{
+    bool ok = false;
+    const uint v = token.toUInt(&ok, 0);
+    *value = static_cast<int>(v);
+    return ok && v <= 0xFFFF;
+}
+
+// Reads the table by its keywords, then checks every declared count was met, so
+// that a misread section shows up as an error rather than as a wrong oracle.
+QString parse(const QByteArray& text, ReferenceTable& t)
+{
+    enum class Section { Header, Single, Ranges, Wide, End } section = Section::Header;
+    QList<int> leadOrder;
+    int tablesSeen = 0;
+    int entriesLeft = 0;
+    int currentLead = -1;
+    int singleDeclared = -1;
+    int singleCount = 0;
+    int wideDeclared = -1;
+
+    const QList<QByteArray> lines = text.split('\n');
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        QByteArray line = lines[n];
+        const qsizetype comment = line.indexOf(';');
+        if (comment >= 0)
+            line.truncate(comment);
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() == 1 && f[0].isEmpty())
+            continue;
+        const QString where = QStringLiteral("line %1: ").arg(n + 1);
+        const QByteArray& key = f[0];
+        int a = 0;
+        int b = 0;
+        if (key == "CODEPAGE") {
+            if (f.size() < 2 || f[1] != "932")
+                return where + "not code page 932";
+        } else if (key == "CPINFO") {
+            if (f.size() != 4 || !number(f[2], &t.byteDefault) || !number(f[3], &t.unitDefault))
+                return where + "bad CPINFO";
+        } else if (key == "MBTABLE") {
+            section = Section::Single;
+            if (f.size() != 2 || !number(f[1], &singleDeclared))
+                return where + "bad MBTABLE";
+        } else if (key == "DBCSRANGE") {
+            section = Section::Ranges;
+        } else if (key == "DBCSTABLE") {
+            if (section != Section::Ranges || entriesLeft != 0 || tablesSeen >= leadOrder.size()
+                || f.size() != 2 || !number(f[1], &entriesLeft))
+                return where + "bad DBCSTABLE";
+            currentLead = leadOrder[tablesSeen++];
+        } else if (key == "WCTABLE") {
+            if (entriesLeft != 0 || f.size() != 2 || !number(f[1], &wideDeclared))
+                return where + "bad WCTABLE";
+            section = Section::Wide;
+        } else if (key == "ENDCODEPAGE") {
+            section = Section::End;
+        } else if (f.size() == 2 && number(f[0], &a) && number(f[1], &b)) {
+            switch (section) {
+            case Section::Single:
+                if (a > 0xFF || t.single[a] >= 0)
+                    return where + "bad or repeated byte";
+                t.single[a] = b;
+                ++singleCount;
+                break;
+            case Section::Ranges:
+                if (entriesLeft > 0) {
+                    const int code = currentLead * 256 + a;
+                    if (a > 0xFF || t.pair[code] >= 0)
+                        return where + "bad or repeated trail byte";
+                    t.pair[code] = b;
+                    --entriesLeft;
+                } else {
+                    if (a < 0x80 || b > 0xFF || a > b)
+                        return where + "bad lead byte range";
+                    for (int l = a; l <= b; ++l) {
+                        leadOrder.append(l);
+                        t.lead[l] = true;
+                    }
+                }
+                break;
+            case Section::Wide:
+                if (t.wide[a] >= 0)
+                    return where + "repeated unit";
+                t.wide[a] = b;
+                ++t.wideCount;
+                break;
+            default:
+                return where + "entry outside a table";
+            }
+        } else {
+            return where + "unreadable";
+        }
+    }
+    if (section != Section::End)
+        return QStringLiteral("no ENDCODEPAGE");
+    if (singleCount != singleDeclared || t.wideCount != wideDeclared)
+        return QStringLiteral("entry counts differ from the declared ones");
+    if (tablesSeen != leadOrder.size() || entriesLeft != 0)
+        return QStringLiteral("missing DBCSTABLE entries");
+    for (int l = 0; l < 256; ++l) {
+        if (t.lead[l] && t.single[l] >= 0)
+            return QStringLiteral("byte %1 is both single and lead").arg(l, 2, 16);
+    }
+    t.leadCount = static_cast<int>(leadOrder.size());
+    return {};
+}
+
+// One conversion with glibc's iconv; false when iconv rejects the input.
+bool viaIconv(iconv_t cd, const QByteArray& in, QByteArray* out)
+{
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    QByteArray buffer(in.size() * 4 + 8, '\0');
+    QByteArray source = in;
+    char* ip = source.data();
+    char* op = buffer.data();
+    auto il = static_cast<size_t>(source.size());
+    auto ol = static_cast<size_t>(buffer.size());
+    if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0)
+        return false;
+    buffer.truncate(op - buffer.constData());
+    *out = buffer;
+    return true;
+}
+
+QByteArray utf16le(char16_t unit)
+{
+    return bytePair(unit & 0xFF, unit >> 8);
+}
+
+QString hex(const QByteArray& b)
+{
+    return QString::fromLatin1(b.toHex(' '));
+}
+
+QString units(const QString& s)
+{
+    QStringList parts;
+    for (const QChar c : s)
+        parts << QStringLiteral("%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    return parts.join(' ');
+}
+
+void reportMismatches(const QStringList& mismatches)
+{
+    QVERIFY2(mismatches.isEmpty(),
+             qPrintable(QStringLiteral("%1 mismatches, first: %2")
+                            .arg(mismatches.size())
+                            .arg(mismatches.mid(0, 8).join(QStringLiteral("; ")))));
+}
+
+} // namespace
+
+class TestCp932 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void everyUnitEncodes();
+    void everySingleByteDecodes();
+    void everyBytePairDecodes();
+    void allPairsInOneBuffer();
+    void roundTripUnitsSurviveTogether();
+    void iconvAgreesOnDecoding();
+    void iconvAgreesOnRoundTripEncoding();
+    void encodeCases_data();
+    void encodeCases();
+    void decodeCases_data();
+    void decodeCases();
+
+private:
+    ReferenceTable m_table;
+};
+
+void TestCp932::initTestCase()
+{
+    QFile file(QStringLiteral(VESK_SOURCE_DIR "/platform/udp/data/bestfit932.txt"));
+    QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.errorString()));
+    const QString error = parse(file.readAll(), m_table);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    // The defaults the peers rely on, whatever the table says.
+    QCOMPARE(m_table.byteDefault, 0x3F);
+    QCOMPARE(m_table.unitDefault, 0x30FB);
+    QCOMPARE(m_table.leadCount, 60);
+}
+
+void TestCp932::everyUnitEncodes()
+{
+    QStringList mismatches;
+    for (int u = 0; u <= 0xFFFF; ++u) {
+        const auto unit = static_cast<char16_t>(u);
+        const quint16 expected = m_table.codeFor(unit);
+        const QByteArray got = encode(QStringView(&unit, 1));
+        if (codeOf(unit) != expected || got != bytesOf(expected)) {
+            mismatches << QStringLiteral("U+%1: want %2, encode %3, codeOf %4")
+                              .arg(u, 4, 16, QLatin1Char('0'))
+                              .arg(expected, 0, 16)
+                              .arg(hex(got))
+                              .arg(codeOf(unit), 0, 16);
+        }
+    }
+    reportMismatches(mismatches);
+}
+
+void TestCp932::everySingleByteDecodes()
+{
+    QStringList mismatches;
+    for (int b = 0; b <= 0xFF; ++b) {
+        const QByteArray in(1, static_cast<char>(b));
+        // A lead byte alone is a lead byte at the very end.
+        const QString expected =
+            QChar(m_table.lead[b] || m_table.single[b] < 0 ? kUnmappedBytes
+                                                           : static_cast<char16_t>(m_table.single[b]));
+        const QString got = decode(in);
+        if (got != expected)
+            mismatches << QStringLiteral("%1: want %2, got %3").arg(hex(in), units(expected), units(got));
+    }
+    reportMismatches(mismatches);
+}
+
+void TestCp932::everyBytePairDecodes()
+{
+    QStringList mismatches;
+    for (int code = 0; code <= 0xFFFF; ++code) {
+        const QByteArray in = bytePair(code >> 8, code & 0xFF);
+        const QString expected = m_table.decode(in);
+        const QString got = decode(in);
+        if (got != expected)
+            mismatches << QStringLiteral("%1: want %2, got %3").arg(hex(in), units(expected), units(got));
+    }
+    reportMismatches(mismatches);
+}
+
+// Carrying state across characters is where a converter usually goes wrong:
+// decode one buffer holding every byte pair and compare with the walk.
+void TestCp932::allPairsInOneBuffer()
+{
+    QByteArray in;
+    in.reserve(2 * 65536);
+    for (int code = 0; code <= 0xFFFF; ++code) {
+        in += static_cast<char>(code >> 8);
+        in += static_cast<char>(code & 0xFF);
+    }
+    const QString expected = m_table.decode(in);
+    const QString got = decode(in);
+    QCOMPARE(got.size(), expected.size());
+    QVERIFY(got == expected);
+}
+
+void TestCp932::roundTripUnitsSurviveTogether()
+{
+    QString text;
+    for (int u = 0; u <= 0xFFFF; ++u) {
+        if (m_table.roundTrips(static_cast<char16_t>(u)))
+            text += QChar(static_cast<char16_t>(u));
+    }
+    // Every single byte and byte pair with a mapping of its own, less the
+    // decode-only duplicates (NEC/IBM rows and the like).
+    QVERIFY2(text.size() > 7000, qPrintable(QString::number(text.size())));
+    const QByteArray bytes = encode(text);
+    QCOMPARE(decode(bytes), text);
+}
+
+void TestCp932::iconvAgreesOnDecoding()
+{
+    iconv_t cd = iconv_open("UTF-16LE", "CP932");
+    QVERIFY2(cd != reinterpret_cast<iconv_t>(-1), "glibc iconv has no CP932");
+    QList<QByteArray> inputs;
+    for (int b = 0; b <= 0xFF; ++b) {
+        if (!m_table.lead[b])
+            inputs << QByteArray(1, static_cast<char>(b));
+        else
+            for (int trail = 0; trail <= 0xFF; ++trail)
+                inputs << bytePair(b, trail);
+    }
+    QStringList mismatches;
+    int agreed = 0;
+    for (const QByteArray& in : inputs) {
+        QByteArray theirs;
+        if (!viaIconv(cd, in, &theirs))
+            continue;
+        const QString ours = decode(in);
+        const QString reference(reinterpret_cast<const QChar*>(theirs.constData()), theirs.size() / 2);
+        if (ours == reference)
+            ++agreed;
+        else
+            mismatches << QStringLiteral("%1: iconv %2, ours %3").arg(hex(in), units(reference), units(ours));
+    }
+    iconv_close(cd);
+    reportMismatches(mismatches);
+    // A low count would mean the oracle never really ran.
+    qInfo("iconv accepted and agreed on %d of %lld inputs", agreed, static_cast<long long>(inputs.size()));
+    QVERIFY2(agreed > 9500, qPrintable(QString::number(agreed)));
+}
+
+void TestCp932::iconvAgreesOnRoundTripEncoding()
+{
+    iconv_t cd = iconv_open("CP932", "UTF-16LE");
+    QVERIFY2(cd != reinterpret_cast<iconv_t>(-1), "glibc iconv has no CP932");
+    QStringList mismatches;
+    int agreed = 0;
+    for (int u = 0; u <= 0xFFFF; ++u) {
+        const auto unit = static_cast<char16_t>(u);
+        // iconv has best-fit choices of its own (U+301C, U+2014, ...) that Windows lacks.
+        if (!m_table.roundTrips(unit))
+            continue;
+        QByteArray theirs;
+        if (!viaIconv(cd, utf16le(unit), &theirs))
+            continue;
+        const QByteArray ours = encode(QStringView(&unit, 1));
+        if (ours == theirs)
+            ++agreed;
+        else
+            mismatches << QStringLiteral("U+%1: iconv %2, ours %3")
+                              .arg(u, 4, 16, QLatin1Char('0'))
+                              .arg(hex(theirs), hex(ours));
+    }
+    iconv_close(cd);
+    reportMismatches(mismatches);
+    qInfo("iconv accepted and agreed on %d round-trip units", agreed);
+    QVERIFY2(agreed > 9300, qPrintable(QString::number(agreed)));
+}
+
+void TestCp932::encodeCases_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("mixed ascii kana kanji")
+        << QStringLiteral(u"Vesk: こんにちは、ｶﾀｶﾅ 漢字 OK 123")
+        << QByteArray::fromHex("5665736b3a2082b182f182c982bf82cd8141b6c0b6c5208abf8e9a204f4b20313233");
+    QTest::newRow("nul kept") << QStringView(u"a\0b", 3).toString() << QByteArray("a\0b", 3);
+    QTest::newRow("backslash stays") << QStringLiteral("\\~") << QByteArray("\\~");
+    QTest::newRow("yen best fit") << QStringLiteral(u"\u00A5100") << QByteArray("\\100");
+    QTest::newRow("latin letters best fit") << QStringLiteral(u"\u00C0\u00E9\u00F1") << QByteArray("Aen");
+    QTest::newRow("middle dot best fit") << QStringLiteral(u"\u00B7") << QByteArray::fromHex("8145");
+    QTest::newRow("katakana middle dot") << QStringLiteral(u"\u30FB") << QByteArray::fromHex("8145");
+    QTest::newRow("cent sign best fit") << QStringLiteral(u"\u00A2") << QByteArray::fromHex("8191");
+    QTest::newRow("full-width tilde") << QStringLiteral(u"\uFF5E") << QByteArray::fromHex("8160");
+    QTest::newRow("wave dash unmapped") << QStringLiteral(u"\u301C") << QByteArray("?");
+    QTest::newRow("horizontal bar") << QStringLiteral(u"\u2015") << QByteArray::fromHex("815c");
+    QTest::newRow("em dash unmapped") << QStringLiteral(u"\u2014") << QByteArray("?");
+    QTest::newRow("minus sign unmapped") << QStringLiteral(u"\u2212") << QByteArray("?");
+    QTest::newRow("full-width hyphen-minus") << QStringLiteral(u"\uFF0D") << QByteArray::fromHex("817c");
+    QTest::newRow("not equal to nec row") << QStringLiteral(u"\u2252") << QByteArray::fromHex("81e0");
+    QTest::newRow("ibm kanji") << QStringLiteral(u"\u7E8A") << QByteArray::fromHex("fa5c");
+    QTest::newRow("private use") << QStringLiteral(u"\uE000\uF8F0\uF8F3")
+                                 << QByteArray::fromHex("f040a0ff");
+    QTest::newRow("lone high surrogate") << QString(QChar(0xD83D)) + "x" << QByteArray("?x");
+    QTest::newRow("lone low surrogate") << "x" + QString(QChar(0xDE00)) << QByteArray("x?");
+    QTest::newRow("emoji per unit") << QStringLiteral(u"a\U0001F600b") << QByteArray("a??b");
+    QTest::newRow("noncharacter") << QStringLiteral(u"\uFFFF") << QByteArray("?");
+}
+
+void TestCp932::encodeCases()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(hex(encode(text)), hex(bytes));
+}
+
+void TestCp932::decodeCases_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("mixed ascii kana kanji")
+        << QByteArray::fromHex("5665736b3a2082b182f182c982bf82cd8141b6c0b6c5208abf8e9a204f4b20313233")
+        << QStringLiteral(u"Vesk: こんにちは、ｶﾀｶﾅ 漢字 OK 123");
+    QTest::newRow("nul kept") << QByteArray("a\0b", 3) << QStringView(u"a\0b", 3).toString();
+    QTest::newRow("0x5c is backslash") << QByteArray("\\") << QStringLiteral("\\");
+    QTest::newRow("lead byte at end") << QByteArray::fromHex("4182") << QStringLiteral(u"A\u30FB");
+    QTest::newRow("lead byte alone") << QByteArray::fromHex("e0") << QStringLiteral(u"\u30FB");
+    QTest::newRow("lead takes a space") << QByteArray::fromHex("812041") << QStringLiteral(u"\u30FBA");
+    QTest::newRow("lead takes a nul") << QByteArray::fromHex("810041") << QStringLiteral(u"\u30FBA");
+    QTest::newRow("lead takes a lead") << QByteArray::fromHex("818141") << QStringLiteral(u"\uFF1DA");
+    QTest::newRow("lead takes 0x7f") << QByteArray::fromHex("817f") << QStringLiteral(u"\u30FB");
+    QTest::newRow("lead takes 0xfd") << QByteArray::fromHex("81fd") << QStringLiteral(u"\u30FB");
+    QTest::newRow("empty lead row") << QByteArray::fromHex("8540") << QStringLiteral(u"\u30FB");
+    QTest::newRow("0x80") << QByteArray::fromHex("80") << QStringLiteral(u"\u0080");
+    QTest::newRow("0xa0") << QByteArray::fromHex("a0") << QStringLiteral(u"\uF8F0");
+    QTest::newRow("0xfd-0xff") << QByteArray::fromHex("fdfeff") << QStringLiteral(u"\uF8F1\uF8F2\uF8F3");
+    QTest::newRow("half-width katakana") << QByteArray::fromHex("a1dfb1") << QStringLiteral(u"｡ﾟｱ");
+    QTest::newRow("full-width tilde") << QByteArray::fromHex("8160") << QStringLiteral(u"\uFF5E");
+    QTest::newRow("horizontal bar") << QByteArray::fromHex("815c") << QStringLiteral(u"\u2015");
+    QTest::newRow("full-width hyphen-minus") << QByteArray::fromHex("817c") << QStringLiteral(u"\uFF0D");
+    QTest::newRow("nec row duplicate") << QByteArray::fromHex("8790") << QStringLiteral(u"\u2252");
+    QTest::newRow("nec ibm duplicate") << QByteArray::fromHex("ed40fa5c") << QStringLiteral(u"\u7E8A\u7E8A");
+    QTest::newRow("user-defined area") << QByteArray::fromHex("f040f9fc") << QStringLiteral(u"\uE000\uE757");
+    QTest::newRow("sentence")
+        << QByteArray::fromHex("8da193fa82cd90b082ea8142")
+        << QStringLiteral(u"今日は晴れ。");
+}
+
+void TestCp932::decodeCases()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(units(decode(bytes)), units(text));
+}
+
+QTEST_GUILESS_MAIN(TestCp932)
+#include "tst_cp932.moc"

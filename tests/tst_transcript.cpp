@@ -1,0 +1,138 @@
+// The transcript: newest line on top, the caret rule, and batches that must look
+// exactly like lines put in one by one.
+#include "conversation/MessageRules.h"
+#include "conversation/TranscriptBox.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using vesk::TranscriptBox;
+
+class TestTranscript : public QObject {
+    Q_OBJECT
+private slots:
+    void newestOnTop_data();
+    void newestOnTop();
+    void batchLooksLikeOneByOne_data();
+    void batchLooksLikeOneByOne();
+    void caretCountsLineBreaksAsTwo_data();
+    void caretCountsLineBreaksAsTwo();
+    void nestedBatchesFlushOnceAtTheEnd();
+};
+
+void TestTranscript::newestOnTop_data()
+{
+    QTest::addColumn<QString>("typed"); // what the user typed into the box first
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<qint32>("caret");
+
+    QTest::newRow("A, B, C sent in order")
+        << QString() << QStringList{u"自分>> A\r\n"_s, u"自分>> B\r\n"_s, u"自分>> C\r\n"_s}
+        << u"自分>> C\r\n自分>> B\r\n自分>> A\r\n"_s << qint32(8);
+    QTest::newRow("typed text stays at the end")
+        << u"xyz"_s << QStringList{u"相手>> hi\r\n"_s} << u"相手>> hi\r\nxyz"_s << qint32(9);
+    QTest::newRow("typed lines stay below")
+        << u"one\ntwo"_s << QStringList{u"相手>> a\r\n"_s, u"自分>> bb\r\n"_s}
+        << u"自分>> bb\r\n相手>> a\r\none\r\ntwo"_s << qint32(9);
+    QTest::newRow("empty message")
+        << QString() << QStringList{u"相手>> \r\n"_s} << u"相手>> \r\n"_s << qint32(7);
+}
+
+void TestTranscript::newestOnTop()
+{
+    QFETCH(QString, typed);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, expected);
+    QFETCH(qint32, caret);
+
+    TranscriptBox box;
+    box.setPlainText(typed);
+    box.moveCursor(QTextCursor::End); // wherever the user left the caret
+    for (const QString& l : lines)
+        box.insertLine(l);
+    QCOMPARE(box.windowsText(), expected);
+    // Right after the new line's CR LF: the start of the line that was on top.
+    QCOMPARE(box.caretPosition(), caret);
+    QCOMPARE(box.textCursor().blockNumber(), 1);
+    QCOMPARE(box.textCursor().positionInBlock(), 0);
+    QVERIFY(!box.textCursor().hasSelection());
+}
+
+void TestTranscript::batchLooksLikeOneByOne_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("count");
+    QTest::newRow("one line") << QString() << 1;
+    QTest::newRow("three lines") << QString() << 3;
+    QTest::newRow("a burst over typed text") << u"typed\nby hand"_s << 500;
+}
+
+void TestTranscript::batchLooksLikeOneByOne()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, count);
+
+    TranscriptBox single, batched;
+    single.setPlainText(typed);
+    batched.setPlainText(typed);
+    batched.beginBatch();
+    for (int i = 0; i < count; ++i) {
+        const QString line = vesk::transcriptLine(vesk::kPartnerLabel, QString::number(i * 7919));
+        single.insertLine(line);
+        batched.insertLine(line);
+    }
+    QCOMPARE(batched.windowsText(), typed.isEmpty() ? QString() : typed.replace(u'\n', u"\r\n"_s));
+    batched.endBatch();
+    QCOMPARE(batched.windowsText(), single.windowsText());
+    QCOMPARE(batched.caretPosition(), single.caretPosition());
+    QCOMPARE(batched.document()->blockCount(), single.document()->blockCount());
+}
+
+void TestTranscript::caretCountsLineBreaksAsTwo_data()
+{
+    QTest::addColumn<qint32>("windowsPosition");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<int>("column");
+    // Text "ab\r\n\r\ncde": blocks "ab", "", "cde".
+    QTest::newRow("start") << 0 << 0 << 0;
+    QTest::newRow("end of first line") << 2 << 0 << 2;
+    QTest::newRow("empty line") << 4 << 1 << 0;
+    QTest::newRow("third line") << 6 << 2 << 0;
+    QTest::newRow("inside third line") << 8 << 2 << 2;
+    QTest::newRow("end") << 9 << 2 << 3;
+}
+
+void TestTranscript::caretCountsLineBreaksAsTwo()
+{
+    QFETCH(qint32, windowsPosition);
+    QFETCH(int, block);
+    QFETCH(int, column);
+
+    TranscriptBox box;
+    box.setPlainText(u"ab\n\ncde"_s);
+    QCOMPARE(box.windowsText(), u"ab\r\n\r\ncde"_s);
+    box.setCaretPosition(windowsPosition);
+    QCOMPARE(box.textCursor().blockNumber(), block);
+    QCOMPARE(box.textCursor().positionInBlock(), column);
+    QCOMPARE(box.caretPosition(), windowsPosition);
+}
+
+void TestTranscript::nestedBatchesFlushOnceAtTheEnd()
+{
+    TranscriptBox box;
+    box.beginBatch();
+    box.insertLine(u"1\r\n"_s);
+    box.beginBatch();
+    box.insertLine(u"2\r\n"_s);
+    box.endBatch();
+    QVERIFY(box.windowsText().isEmpty());
+    box.endBatch();
+    QCOMPARE(box.windowsText(), u"2\r\n1\r\n"_s);
+    box.endBatch(); // unbalanced: harmless
+    box.insertLine(u"3\r\n"_s);
+    QCOMPARE(box.windowsText(), u"3\r\n2\r\n1\r\n"_s);
+}
+
+QTEST_MAIN(TestTranscript)
+#include "tst_transcript.moc"
