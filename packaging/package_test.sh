@@ -22,11 +22,14 @@ need() {
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+make_work() {
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}
 
 check_validate() {
   need desktop-file-validate appstreamcli
+  make_work
   DESTDIR="$work/root" "$tool" --install "$build_dir" --prefix /usr >/dev/null
   local usr="$work/root/usr"
   local f
@@ -54,6 +57,7 @@ check_validate() {
 
 check_deb() {
   need dpkg-deb dpkg-shlibdeps
+  make_work
   "$tool" --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack"; }
   local deb

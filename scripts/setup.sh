@@ -7,12 +7,12 @@
 set -euo pipefail
 
 purpose=${1:-run}
-packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic libcap2-bin)
+packages=(build-essential cmake ninja-build qt6-base-dev libqt6svg6 fonts-ipafont-gothic libcap2-bin)
 case "$purpose" in
   run) ;;
   test|bench)
     packages+=(clang libclang-rt-14-dev xvfb xdotool x11-utils
-               desktop-file-utils appstream dpkg-dev file iproute2)
+               desktop-file-utils appstream dpkg-dev file iproute2 xclip)
     [ "$purpose" = bench ] && packages+=(libxcb1-dev time)
     ;;
   *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;

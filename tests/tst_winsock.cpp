@@ -66,7 +66,7 @@ QString errorText(const vesk::Error& e)
     return e.failed() + QStringLiteral(": ") + e.reason();
 }
 
-enum class Holder { Component, PlainAny, PlainAnyIPv4, PlainLoopback };
+enum class Holder { Component, PlainAny, PlainAnyIPv4, PlainLoopback, PlainShared };
 
 } // namespace
 
@@ -135,8 +135,10 @@ void tst_Winsock::bindIsExclusive_data()
     QTest::newRow("plain on Any (default flags), then component") << Holder::PlainAny << Holder::Component;
     QTest::newRow("plain on AnyIPv4, then component") << Holder::PlainAnyIPv4 << Holder::Component;
     QTest::newRow("plain on 127.0.0.1, then component") << Holder::PlainLoopback << Holder::Component;
+    QTest::newRow("plain asking to share, then component") << Holder::PlainShared << Holder::Component;
     QTest::newRow("component, then plain on Any (default flags)") << Holder::Component << Holder::PlainAny;
     QTest::newRow("component, then plain on 127.0.0.1") << Holder::Component << Holder::PlainLoopback;
+    QTest::newRow("component, then plain asking to share") << Holder::Component << Holder::PlainShared;
 }
 
 void tst_Winsock::bindIsExclusive()
@@ -149,6 +151,8 @@ void tst_Winsock::bindIsExclusive()
         case Holder::PlainAny: return s.bind(PortA); // Qt's defaults: Any, shared on Unix
         case Holder::PlainAnyIPv4: return s.bind(QHostAddress::AnyIPv4, PortA);
         case Holder::PlainLoopback: return s.bind(QHostAddress::LocalHost, PortA);
+        case Holder::PlainShared:
+            return s.bind(QHostAddress::AnyIPv4, PortA, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
         case Holder::Component: break;
         }
         return false;

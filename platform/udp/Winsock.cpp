@@ -224,8 +224,9 @@ void Winsock::Bind(qint32 localPort)
 void Winsock::bindSocket(qint32 localPort)
 {
     auto* socket = new QUdpSocket(this);
-    // Without DontShareAddress Qt sets SO_REUSEADDR on Unix, which lets a
-    // second UDP socket take the same port and silently split the traffic.
+    // Qt's default shares the address on Windows (SO_REUSEADDR), so a second
+    // copy could take the port and silently split the traffic; ask for
+    // exclusive use everywhere.
     if (!socket->bind(QHostAddress::AnyIPv4, quint16(localPort), QAbstractSocket::DontShareAddress)) {
         const QString why = bindFailureReason(*socket, localPort);
         delete socket;
@@ -309,10 +310,16 @@ void Winsock::readPending()
     QUdpSocket* const socket = m_socket;
     QByteArray buffer(MaxDatagramSize + 1, Qt::Uninitialized);
     int failedReads = 0;
-    while (m_socket->hasPendingDatagrams()) {
-        const qint64 size = m_socket->readDatagram(buffer.data(), buffer.size());
+    bool readOnce = false;
+    // At least one read even when nothing seems to wait: only a read clears
+    // Qt's "readyRead already signalled" mark, and with it left set Qt turns
+    // the notifier off at the next datagram and never signals again.
+    while (!readOnce || socket->hasPendingDatagrams()) {
+        readOnce = true;
+        const qint64 size = socket->readDatagram(buffer.data(), buffer.size());
         if (size < 0) {
-            // Unreadable (on Windows an ICMP port-unreachable shows up so): skip.
+            // Nothing there, or unreadable (on Windows an ICMP port-unreachable
+            // shows up so): skip it, but never spin on it.
             if (++failedReads >= MaxFailedReadsPerDrain)
                 break;
             continue;
@@ -323,6 +330,7 @@ void Winsock::readPending()
 
     const QPointer<Winsock> self(this);
     const bool outermost = m_delivering == 0;
+    const bool news = m_unannounced > 0;
     announcePending();
     if (!self) {
         // The window was closed from a slot; posted from here, the deletion
@@ -330,9 +338,9 @@ void Winsock::readPending()
         socket->deleteLater();
         return;
     }
-    // Qt drops the readyRead of datagrams that come in while a slot runs a
-    // nested loop inside ours, and never repeats it: look again from the loop.
-    if (outermost && m_socket->hasPendingDatagrams())
+    // A slot may have run a nested loop: Qt then swallows the readyRead of what
+    // came in meanwhile and never repeats it, so look again from the loop.
+    if (outermost && news)
         QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection);
 }
 
