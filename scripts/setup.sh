@@ -4,18 +4,20 @@
 #   setup.sh run    compiler, CMake, Qt 6, a Japanese font
 #   setup.sh test   the same, plus what the tests, fuzzing and packaging use
 #   setup.sh bench  the same as test, plus what the benchmarks use
+#   setup.sh docs   the same as test, plus what the screenshots use
 set -euo pipefail
 
 purpose=${1:-run}
 packages=(build-essential cmake ninja-build qt6-base-dev libqt6svg6 fonts-ipafont-gothic libcap2-bin)
 case "$purpose" in
   run) ;;
-  test|bench)
+  test|bench|docs)
     packages+=(clang libclang-rt-14-dev xvfb xdotool x11-utils
                desktop-file-utils appstream dpkg-dev file iproute2 xclip)
-    [ "$purpose" = bench ] && packages+=(libxcb1-dev time)
+    if [ "$purpose" = bench ]; then packages+=(libxcb1-dev time); fi
+    if [ "$purpose" = docs ]; then packages+=(imagemagick); fi
     ;;
-  *) echo "usage: $0 run|test|bench" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|bench|docs" >&2; exit 2 ;;
 esac
 
 missing=()

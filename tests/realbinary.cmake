@@ -1,9 +1,10 @@
 # Tests of the installed program and of the package. They run the files that
 # `cmake --install` and CPack produce, so the program must have been built.
 
-# Two installed copies talk under Xvfb, driven by xdotool; binds 1001/1002.
+# Two installed copies talk under Xvfb, driven by xdotool; binds 1001/1002, so
+# it runs in a network namespace of its own where it can (with its own Xvfb).
 add_test(NAME vesk_realbinary
-  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/realbinary_test.sh
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/isolated.sh bash ${CMAKE_CURRENT_SOURCE_DIR}/realbinary_test.sh
           ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR})
 set_tests_properties(vesk_realbinary PROPERTIES
   RESOURCE_LOCK vesk_fixed_ports
