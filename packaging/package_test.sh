@@ -69,7 +69,7 @@ check_deb() {
   echo "Depends: $depends"
   # Found by dpkg-shlibdeps, then the ones only loaded at run time.
   local dep
-  for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins libqt6svg6 \
+  for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins \
              fonts-ipafont-gothic libcap2-bin; do
     grep -Eq "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep"
   done

@@ -8,7 +8,7 @@
 set -euo pipefail
 
 purpose=${1:-run}
-packages=(build-essential cmake ninja-build qt6-base-dev libqt6svg6 fonts-ipafont-gothic libcap2-bin)
+packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic libcap2-bin)
 case "$purpose" in
   run) ;;
   test|bench|docs)

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -352,11 +353,11 @@ void Winsock::announcePending()
         return;
 
     const QPointer<Winsock> self(this);
-    struct Depth {
-        const QPointer<Winsock>& self;
-        explicit Depth(const QPointer<Winsock>& s) : self(s) { ++self->m_delivering; }
-        ~Depth() { if (self) --self->m_delivering; }
-    } depth(self);
+    ++m_delivering;
+    const auto leave = qScopeGuard([this, &self] {
+        if (self)
+            --m_delivering;
+    });
 
     // A slot of ArrivalBatchFinished may spin a loop too; what it queued
     // becomes a batch of its own.
