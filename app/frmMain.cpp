@@ -14,19 +14,8 @@
 #include <limits>
 #include <memory>
 
+using vesk::place;
 using vesk::twips;
-
-namespace {
-
-template <typename W>
-W* place(W* w, const char* name, int left, int top, int width, int height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
-
-} // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent)
 {

@@ -13,6 +13,7 @@
 #include "conversation/frmVesk.h"
 #include "platform/udp/VeskError.h"
 #include "platform/udp/Winsock.h"
+#include "platform/udp/cp932.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -269,6 +270,24 @@ double windowMessage(frmVesk* server, frmVesk* client, int i, double* clickMicro
     return t;
 }
 
+// One datagram from a plain socket into the Client window, send to top line:
+// the receive path alone, without the sending window's own work.
+double receiveOnly(QUdpSocket& from, frmVesk* client, int i)
+{
+    const QString text = QStringLiteral("receive %1 こんにちは、元気ですか？").arg(i);
+    QString expected = vesk::transcriptLine(vesk::kPartnerLabel, text);
+    expected.chop(2);
+    const QByteArray payload = vesk::cp932::encode(text);
+    const QTextDocument* doc = client->txtReceive->document();
+    const auto start = Clock::now();
+    from.writeDatagram(payload, QHostAddress::LocalHost, client->row().localPort);
+    if (!spinUntil([&] { return doc->firstBlock().text() == expected; }, std::chrono::seconds(5)))
+        fail(QStringLiteral("datagram %1 never reached the Client window").arg(i));
+    const double t = micros(Clock::now() - start);
+    QApplication::processEvents();
+    return t;
+}
+
 struct PlainPair {
     QUdpSocket from, to;
     QByteArray last;
@@ -306,7 +325,7 @@ void latency(const frmMain& opener)
         windowMessage(server, client, -i - 1);
     }
     // Alternating blocks, so a noisy spell of the machine hits both alike.
-    std::vector<double> ours, reference, click;
+    std::vector<double> ours, reference, click, received;
     int n = 0;
     for (int round = 0; round < kLatencyRounds; ++round) {
         for (int i = 0; i < kMessagesPerRound; ++i)
@@ -316,6 +335,8 @@ void latency(const frmMain& opener)
             ours.push_back(windowMessage(server, client, n + i, &c));
             click.push_back(c);
         }
+        for (int i = 0; i < kMessagesPerRound; ++i)
+            received.push_back(receiveOnly(plain.from, client, n + i));
         n += kMessagesPerRound;
     }
     closeWindow(client);
@@ -329,6 +350,8 @@ void latency(const frmMain& opener)
                 percentile(ours, 0.5), percentile(reference, 0.5));
     std::printf("RESULT | Send press to partner's top line, p99 | %.1f | %.1f | plain QUdpSocket one-way | us | -\n",
                 percentile(ours, 0.99), percentile(reference, 0.99));
+    std::printf("RESULT | datagram to partner's top line (receive path alone), p50 | %.1f | %.1f | plain QUdpSocket one-way | us | -\n",
+                percentile(received, 0.5), percentile(reference, 0.5));
 }
 
 } // namespace

@@ -16,19 +16,8 @@
 
 #include <limits>
 
+using vesk::place;
 using vesk::twips;
-
-namespace {
-
-template <typename W>
-W* place(W* w, const char* name, int left, int top, int width, int height)
-{
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
-
-} // namespace
 
 frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(role)
 {
