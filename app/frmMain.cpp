@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/Appearance.h"
+#include "app/CommandButton.h"
 #include "app/ErrorReport.h"
 #include "conversation/frmVesk.h"
 
@@ -36,10 +37,16 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     optServer = place(new QRadioButton(QStringLiteral("Server"), fraCheck), "optServer", 120, 360, 855, 180);
     optClient = place(new QRadioButton(QStringLiteral("Client"), fraCheck), "optClient", 120, 720, 855, 180);
     optServer->setChecked(true);
-    cmdStart = place(new QPushButton(QStringLiteral("決定(&S)"), this), "cmdStart", 1800, 840, 855, 375);
-    cmdEnd = place(new QPushButton(QStringLiteral("終了(&X)"), this), "cmdEnd", 1800, 1320, 855, 375);
-    for (QPushButton* b : {cmdStart, cmdEnd})
-        b->setAutoDefault(false);
+    cmdStart = place(new vesk::CommandButton(QStringLiteral("決定(&S)"), this), "cmdStart", 1800, 840, 855, 375);
+    cmdEnd = place(new vesk::CommandButton(QStringLiteral("終了(&X)"), this), "cmdEnd", 1800, 1320, 855, 375);
+    // The option group is one tab stop, the selected button, as on the original
+    // forms; the arrow keys move the selection within it.
+    const auto tabStopOnSelected = [this] {
+        for (QRadioButton* o : {optServer, optClient})
+            o->setFocusPolicy(o->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+    };
+    connect(optServer, &QRadioButton::toggled, this, tabStopOnSelected);
+    tabStopOnSelected();
 
     // Tab order: the four boxes, then Client, Server, Start, End.
     QWidget* order[] = {txtIP[0], txtIP[1], txtIP[2], txtIP[3], optClient, optServer, cmdStart, cmdEnd};

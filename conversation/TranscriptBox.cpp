@@ -8,6 +8,7 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <utility>
 #include <limits>
 
 namespace vesk {
@@ -26,7 +27,7 @@ void TranscriptBox::insertLine(const QString& line)
         m_pending.append(line);
         return;
     }
-    insertNow(line, line.size());
+    insertNow({line});
 }
 
 void TranscriptBox::beginBatch()
@@ -38,35 +39,48 @@ void TranscriptBox::endBatch()
 {
     if (m_batchDepth == 0 || --m_batchDepth > 0 || m_pending.isEmpty())
         return;
-    // Newest on top: the last line collected goes first.
-    qsizetype total = 0;
-    for (const QString& l : std::as_const(m_pending))
-        total += l.size();
-    QString text;
-    text.reserve(total);
-    for (auto it = m_pending.crbegin(); it != m_pending.crend(); ++it)
-        text.append(*it);
-    const qsizetype lastLength = m_pending.constLast().size();
-    m_pending.clear();
-    insertNow(text, lastLength);
+    const QStringList lines = std::exchange(m_pending, {});
+    insertNow(lines);
 }
 
-void TranscriptBox::insertNow(const QString& text, qsizetype lastLineLength)
+void TranscriptBox::insertNow(const QStringList& lines)
 {
+    const QString& newest = lines.constLast();
+    // The caret rule: replacing the text puts the caret at 0, and it then moves
+    // on by the newest line's length, formed as a signed 32-bit sum.
+    const qint32 caret = 0;
+    if (newest.size() > std::numeric_limits<qint32>::max() - caret)
+        throw Error(QStringLiteral("受信欄のカーソルを動かせませんでした"),
+                    QStringLiteral("行が長すぎて位置が整数の範囲を超えました。"));
+
     // Replacing the text keeps no undo history, as in the edit control; it also
     // keeps a long transcript from holding every insertion twice.
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
     QTextCursor at(doc);
-    at.insertText(text); // CR LF becomes one block break
+    at.beginEditBlock();
+    if (lines.size() > 1) {
+        // The older lines of a batch, newest of them first, then the newest line
+        // in front of them all.
+        qsizetype total = 0;
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+            total += lines[i].size();
+        QString older;
+        older.reserve(total);
+        for (qsizetype i = lines.size() - 2; i >= 0; --i)
+            older.append(lines[i]);
+        at.insertText(older);
+        at.setPosition(0);
+    }
+    at.insertText(newest); // each CR LF, or a lone CR or LF, becomes a line break
+    at.endEditBlock();
     doc->setUndoRedoEnabled(true);
 
-    // The text was replaced, so the box reports its caret at 0.
-    const qint32 caret = 0;
-    if (lastLineLength > std::numeric_limits<qint32>::max() - caret)
-        throw Error(QStringLiteral("受信欄のカーソルを動かせませんでした"),
-                    QStringLiteral("行が長すぎて位置が整数の範囲を超えました。"));
-    setCaretPosition(caret + static_cast<qint32>(lastLineLength));
+    // The view goes back to the top, where the new line is, as it does when an
+    // edit control's text is replaced; the caret lands right after the new line.
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+    setTextCursor(at);
 }
 
 QString TranscriptBox::windowsText() const

@@ -31,7 +31,7 @@ public:
     void setCaretPosition(qint32 position); // in Windows units
 
 private:
-    void insertNow(const QString& text, qsizetype lastLineLength);
+    void insertNow(const QStringList& lines); // oldest first
 
     int m_batchDepth = 0;
     QStringList m_pending;

@@ -1,6 +1,7 @@
 #include "conversation/frmVesk.h"
 
 #include "app/Appearance.h"
+#include "app/CommandButton.h"
 #include "app/ErrorReport.h"
 #include "app/frmMain.h"
 #include "conversation/MessageRules.h"
@@ -30,13 +31,11 @@ frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(rol
     lblSend = place(new QLabel(QStringLiteral("送信メッセージ"), this), r.lblSend, 120, 120, 1335, 255);
     txtSend = place(new QLineEdit(this), r.txtSend, 240, 360, 3735, 270);
     txtSend->setMaxLength(std::numeric_limits<int>::max()); // no length limit
-    cmdSend = place(new QPushButton(QStringLiteral("送信(&S)"), this), r.cmdSend, 4080, 315, 855, 375);
+    cmdSend = place(new vesk::CommandButton(QStringLiteral("送信(&S)"), this), r.cmdSend, 4080, 315, 855, 375);
     lblRecive = place(new QLabel(QStringLiteral("送受信メッセージ"), this), r.lblRecive, 120, 720, 1455, 255);
     txtReceive = place(new vesk::TranscriptBox(this), r.txtReceive, 240, 960, 3735, 2415);
-    cmdEnd = place(new QPushButton(QStringLiteral("終了(&X)"), this), r.cmdEnd, 4080, 960, 855, 375);
-    // No default button: Enter in the input box sends nothing.
-    for (QPushButton* b : {cmdSend, cmdEnd})
-        b->setAutoDefault(false);
+    cmdEnd = place(new vesk::CommandButton(QStringLiteral("終了(&X)"), this), r.cmdEnd, 4080, 960, 855, 375);
+    // No button is the default: Enter in the input box sends nothing.
 
     Winsock1 = new vesk::Winsock(this);
     Winsock1->setObjectName(QString::fromLatin1(r.socket));

@@ -95,6 +95,7 @@ void TestConversation::exactBytesLeaveTheWindow_data()
     QTest::newRow("yen sign best fit") << u"¥100"_s << QByteArray("\\100");
     QTest::newRow("emoji has no mapping") << u"a😀"_s << QByteArray("a??");
     QTest::newRow("empty") << QString() << QByteArray();
+    QTest::newRow("largest datagram") << QString(65507, u'a') << QByteArray(65507, 'a');
 }
 
 void TestConversation::exactBytesLeaveTheWindow()

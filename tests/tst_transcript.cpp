@@ -3,7 +3,9 @@
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
 
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
 
 using namespace Qt::StringLiterals;
 using vesk::TranscriptBox;
@@ -18,6 +20,7 @@ private slots:
     void caretCountsLineBreaksAsTwo_data();
     void caretCountsLineBreaksAsTwo();
     void nestedBatchesFlushOnceAtTheEnd();
+    void newLineIsInViewEvenAfterScrolling();
 };
 
 void TestTranscript::newestOnTop_data()
@@ -26,17 +29,22 @@ void TestTranscript::newestOnTop_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<qint32>("caret");
+    QTest::addColumn<int>("caretBlock");
 
     QTest::newRow("A, B, C sent in order")
         << QString() << QStringList{u"自分>> A\r\n"_s, u"自分>> B\r\n"_s, u"自分>> C\r\n"_s}
-        << u"自分>> C\r\n自分>> B\r\n自分>> A\r\n"_s << qint32(8);
+        << u"自分>> C\r\n自分>> B\r\n自分>> A\r\n"_s << qint32(8) << 1;
     QTest::newRow("typed text stays at the end")
-        << u"xyz"_s << QStringList{u"相手>> hi\r\n"_s} << u"相手>> hi\r\nxyz"_s << qint32(9);
+        << u"xyz"_s << QStringList{u"相手>> hi\r\n"_s} << u"相手>> hi\r\nxyz"_s << qint32(9) << 1;
     QTest::newRow("typed lines stay below")
         << u"one\ntwo"_s << QStringList{u"相手>> a\r\n"_s, u"自分>> bb\r\n"_s}
-        << u"自分>> bb\r\n相手>> a\r\none\r\ntwo"_s << qint32(9);
+        << u"自分>> bb\r\n相手>> a\r\none\r\ntwo"_s << qint32(9) << 1;
     QTest::newRow("empty message")
-        << QString() << QStringList{u"相手>> \r\n"_s} << u"相手>> \r\n"_s << qint32(7);
+        << QString() << QStringList{u"相手>> \r\n"_s} << u"相手>> \r\n"_s << qint32(7) << 1;
+    // A pasted message may carry its own line breaks; the caret still ends up
+    // right after the whole new line.
+    QTest::newRow("own line with a line feed inside")
+        << u"old"_s << QStringList{u"自分>> a\nb\r\n"_s} << u"自分>> a\r\nb\r\nold"_s << qint32(11) << 2;
 }
 
 void TestTranscript::newestOnTop()
@@ -45,6 +53,7 @@ void TestTranscript::newestOnTop()
     QFETCH(QStringList, lines);
     QFETCH(QString, expected);
     QFETCH(qint32, caret);
+    QFETCH(int, caretBlock);
 
     TranscriptBox box;
     box.setPlainText(typed);
@@ -54,7 +63,7 @@ void TestTranscript::newestOnTop()
     QCOMPARE(box.windowsText(), expected);
     // Right after the new line's CR LF: the start of the line that was on top.
     QCOMPARE(box.caretPosition(), caret);
-    QCOMPARE(box.textCursor().blockNumber(), 1);
+    QCOMPARE(box.textCursor().blockNumber(), caretBlock);
     QCOMPARE(box.textCursor().positionInBlock(), 0);
     QVERIFY(!box.textCursor().hasSelection());
 }
@@ -132,6 +141,26 @@ void TestTranscript::nestedBatchesFlushOnceAtTheEnd()
     box.endBatch(); // unbalanced: harmless
     box.insertLine(u"3\r\n"_s);
     QCOMPARE(box.windowsText(), u"3\r\n2\r\n1\r\n"_s);
+}
+
+// Replacing an edit control's text scrolls it back to the top, so a new line is
+// never hidden below or beside what the user scrolled to.
+void TestTranscript::newLineIsInViewEvenAfterScrolling()
+{
+    TranscriptBox box;
+    box.resize(249, 161);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    for (int i = 0; i < 50; ++i)
+        box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, QString(i * 3, u'x')));
+    box.verticalScrollBar()->setValue(box.verticalScrollBar()->maximum());
+    box.horizontalScrollBar()->setValue(box.horizontalScrollBar()->maximum());
+    QVERIFY(box.verticalScrollBar()->value() > 0 && box.horizontalScrollBar()->value() > 0);
+
+    box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"new"_s));
+    QCOMPARE(box.verticalScrollBar()->value(), 0);
+    QCOMPARE(box.horizontalScrollBar()->value(), 0);
+    QCOMPARE(box.cursorForPosition(QPoint(2, 2)).block().text(), u"相手>> new"_s);
 }
 
 QTEST_MAIN(TestTranscript)

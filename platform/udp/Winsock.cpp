@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include <cerrno>
+#include <new>
 #include <optional>
 
 #ifdef Q_OS_LINUX
@@ -309,24 +310,29 @@ void Winsock::readPending()
 {
     // Qt signals readyRead once for everything waiting, so take it all now.
     QUdpSocket* const socket = m_socket;
-    QByteArray buffer(MaxDatagramSize + 1, Qt::Uninitialized);
-    int failedReads = 0;
-    bool readOnce = false;
-    // At least one read even when nothing seems to wait: only a read clears
-    // Qt's "readyRead already signalled" mark, and with it left set Qt turns
-    // the notifier off at the next datagram and never signals again.
-    while (!readOnce || socket->hasPendingDatagrams()) {
-        readOnce = true;
-        const qint64 size = socket->readDatagram(buffer.data(), buffer.size());
-        if (size < 0) {
-            // Nothing there, or unreadable (on Windows an ICMP port-unreachable
-            // shows up so): skip it, but never spin on it.
-            if (++failedReads >= MaxFailedReadsPerDrain)
-                break;
-            continue;
+    try {
+        QByteArray buffer(MaxDatagramSize + 1, Qt::Uninitialized);
+        int failedReads = 0;
+        bool readOnce = false;
+        // At least one read even when nothing seems to wait: only a read clears
+        // Qt's "readyRead already signalled" mark, and with it left set Qt turns
+        // the notifier off at the next datagram and never signals again.
+        while (!readOnce || socket->hasPendingDatagrams()) {
+            readOnce = true;
+            const qint64 size = socket->readDatagram(buffer.data(), buffer.size());
+            if (size < 0) {
+                // Nothing there, or unreadable (on Windows an ICMP port-unreachable
+                // shows up so): skip it, but never spin on it.
+                if (++failedReads >= MaxFailedReadsPerDrain)
+                    break;
+                continue;
+            }
+            m_waiting.emplace_back(buffer.constData(), qsizetype(size));
+            ++m_unannounced;
         }
-        m_waiting.emplace_back(buffer.constData(), qsizetype(size));
-        ++m_unannounced;
+    } catch (const std::bad_alloc&) {
+        // Out of memory: what was queued is delivered, the rest waits in the
+        // system for the next read, and no exception travels into the event loop.
     }
 
     const QPointer<Winsock> self(this);
