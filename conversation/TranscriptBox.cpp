@@ -8,8 +8,8 @@
 #include <QTextDocument>
 
 #include <algorithm>
-#include <utility>
 #include <limits>
+#include <utility>
 
 namespace vesk {
 

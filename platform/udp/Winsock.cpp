@@ -108,52 +108,55 @@ QString bindFailureReason(const QUdpSocket& socket, qint32 port)
     }
 }
 
-// Qt folds most send failures into NetworkError, so the system's own error
-// number, when there is one, names the reason more precisely.
-QString sendFailureReason(const QUdpSocket& socket, int systemError)
+QString sendFailureText(QAbstractSocket::SocketError error)
 {
-    const QString detail = socket.errorString();
+    switch (error) {
+    case QAbstractSocket::DatagramTooLargeError:
+        return QStringLiteral("メッセージが大きすぎて一度に送れません。");
+    case QAbstractSocket::SocketAccessError:
+        return QStringLiteral("この宛先に送る権限がありません。");
+    case QAbstractSocket::TemporaryError:
+        return QStringLiteral("送信待ちのデータが多すぎます。しばらくしてからもう一度送ってください。");
+    case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("相手が受け取りを拒みました。相手のプログラムが動いているか確かめてください。");
+    default:
+        return QStringLiteral("ネットワークのエラーで送れませんでした。");
+    }
+}
+
+// Qt folds most send failures into NetworkError, so the system's own error
+// number, when there is one, names the reason more precisely; Qt's error is the
+// fallback.
+QString sendFailureText(const QUdpSocket& socket, int systemError)
+{
     switch (systemError) {
 #ifdef Q_OS_UNIX
     case ENETUNREACH:
     case ENETDOWN:
-        return withDetail(QStringLiteral("相手のネットワークに届きません。ネットワークの接続を確かめてください。"),
-                          detail);
+        return QStringLiteral("相手のネットワークに届きません。ネットワークの接続を確かめてください。");
     case EHOSTUNREACH:
-        return withDetail(QStringLiteral("相手のコンピューターに届きません。アドレスを確かめてください。"), detail);
+        return QStringLiteral("相手のコンピューターに届きません。アドレスを確かめてください。");
     case EACCES:
     case EPERM:
-        return withDetail(QStringLiteral("この宛先には送れません。ブロードキャストのアドレスか、"
-                                         "ファイアウォールが送信を止めています。"),
-                          detail);
+        return QStringLiteral("この宛先には送れません。ブロードキャストのアドレスか、"
+                              "ファイアウォールが送信を止めています。");
     case ENOBUFS:
     case EAGAIN:
-        return withDetail(QStringLiteral("送信待ちのデータが多すぎます。しばらくしてからもう一度送ってください。"),
-                          detail);
+        return sendFailureText(QAbstractSocket::TemporaryError);
     case EMSGSIZE:
-        return withDetail(QStringLiteral("メッセージが大きすぎて一度に送れません。"), detail);
+        return sendFailureText(QAbstractSocket::DatagramTooLargeError);
     case ECONNREFUSED:
-        return withDetail(QStringLiteral("相手が受け取りを拒みました。相手のプログラムが動いているか確かめてください。"),
-                          detail);
+        return sendFailureText(QAbstractSocket::ConnectionRefusedError);
 #endif
     default:
-        break;
+        return sendFailureText(socket.error());
     }
-    switch (socket.error()) {
-    case QAbstractSocket::DatagramTooLargeError:
-        return withDetail(QStringLiteral("メッセージが大きすぎて一度に送れません。"), detail);
-    case QAbstractSocket::SocketAccessError:
-        return withDetail(QStringLiteral("この宛先に送る権限がありません。"), detail);
-    case QAbstractSocket::TemporaryError:
-        return withDetail(QStringLiteral("送信待ちのデータが多すぎます。しばらくしてからもう一度送ってください。"),
-                          detail);
-    case QAbstractSocket::RemoteHostClosedError:
-    case QAbstractSocket::ConnectionRefusedError:
-        return withDetail(QStringLiteral("相手が受け取りを拒みました。相手のプログラムが動いているか確かめてください。"),
-                          detail);
-    default:
-        return withDetail(QStringLiteral("ネットワークのエラーで送れませんでした。"), detail);
-    }
+}
+
+QString sendFailureReason(const QUdpSocket& socket, int systemError)
+{
+    return withDetail(sendFailureText(socket, systemError), socket.errorString());
 }
 
 } // namespace
