@@ -1,9 +1,9 @@
 #include "app/frmMain.h"
 
-#include "app/Appearance.h"
-#include "app/CommandButton.h"
-#include "app/ErrorReport.h"
 #include "conversation/frmVesk.h"
+#include "platform/forms/CommandButton.h"
+#include "platform/forms/ErrorReport.h"
+#include "platform/forms/Placement.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -71,7 +71,9 @@ void frmMain::cmdStart_Click()
     // The conversation window reads the address boxes while it loads, so this
     // window stays until that has worked; when it fails, the user keeps what was typed.
     auto conversation = std::make_unique<frmVesk>(role);
-    conversation->Show(*this);
+    // Leaving the conversation with End brings a fresh start window back.
+    connect(conversation.get(), &frmVesk::Ended, [] { showFresh(); });
+    conversation->Show({txtIP[0]->text(), txtIP[1]->text(), txtIP[2]->text(), txtIP[3]->text()});
     conversation.release(); // deletes itself when unloaded
     close();
 }

@@ -2,7 +2,7 @@
 // plain QUdpSocket receivers that only count, and prints how many arrived and
 // how fast. Figures only; nothing is asserted.
 
-#include "Winsock.h"
+#include "platform/udp/Winsock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

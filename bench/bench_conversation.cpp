@@ -7,11 +7,10 @@
 //           plain sockets.
 // Binds the fixed ports 1001/1002: never run it beside the test suite.
 #include "app/Appearance.h"
-#include "app/frmMain.h"
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
 #include "conversation/frmVesk.h"
-#include "platform/udp/VeskError.h"
+#include "platform/error/VeskError.h"
 #include "platform/udp/Winsock.h"
 #include "platform/udp/cp932.h"
 
@@ -166,17 +165,10 @@ BurstFigure plainBurst()
     return runBurst(socket.localPort(), [&] { return count; });
 }
 
-std::unique_ptr<frmMain> openerFor127()
-{
-    auto opener = std::make_unique<frmMain>();
-    opener->setAttribute(Qt::WA_DeleteOnClose, false);
-    const char* octets[] = {"127", "0", "0", "1"};
-    for (std::size_t i = 0; i < 4; ++i)
-        opener->txtIP[i]->setText(QString::fromLatin1(octets[i]));
-    return opener;
-}
+const frmVesk::AddressBoxes kLoopback127{QStringLiteral("127"), QStringLiteral("0"), QStringLiteral("0"),
+                                         QStringLiteral("1")};
 
-frmVesk* openWindow(vesk::Role role, const frmMain& opener)
+frmVesk* openWindow(vesk::Role role, const frmVesk::AddressBoxes& opener)
 {
     auto* w = new frmVesk(role);
     try {
@@ -209,7 +201,7 @@ void checkBurstTranscript(const vesk::TranscriptBox* box, int shown)
         fail(QStringLiteral("after the burst the caret is not right after the top line"));
 }
 
-BurstFigure windowBurst(const frmMain& opener)
+BurstFigure windowBurst(const frmVesk::AddressBoxes& opener)
 {
     frmVesk* w = openWindow(vesk::Role::Server, opener);
     const QTextDocument* doc = w->txtReceive->document();
@@ -227,7 +219,7 @@ BurstFigure windowBurst(const frmMain& opener)
     return f;
 }
 
-void burst(const frmMain& opener)
+void burst(const frmVesk::AddressBoxes& opener)
 {
     std::vector<double> oursRate, plainRate;
     int fewestShown = kBurst, fewestCounted = kBurst;
@@ -315,7 +307,7 @@ struct PlainPair {
     }
 };
 
-void latency(const frmMain& opener)
+void latency(const frmVesk::AddressBoxes& opener)
 {
     frmVesk* server = openWindow(vesk::Role::Server, opener);
     frmVesk* client = openWindow(vesk::Role::Client, opener);
@@ -367,10 +359,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: %s [all|burst|latency]\n", argv[0]);
         return 2;
     }
-    const auto opener = openerFor127();
     if (mode != "latency")
-        burst(*opener);
+        burst(kLoopback127);
     if (mode != "burst")
-        latency(*opener);
+        latency(kLoopback127);
     return 0;
 }

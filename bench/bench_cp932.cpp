@@ -1,6 +1,6 @@
 // Encode and decode throughput of our code page 932 converter against glibc's
 // iconv on the same mixed Japanese/ASCII text, measured in one run.
-#include "cp932.h"
+#include "platform/udp/cp932.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

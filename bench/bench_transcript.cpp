@@ -3,6 +3,7 @@
 // The reference is the same figure at 100 lines: a long transcript should cost
 // about as much per line as a short one.
 #include "app/Appearance.h"
+#include "platform/forms/Placement.h"
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
 

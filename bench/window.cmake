@@ -1,10 +1,10 @@
 # Window-level benchmarks: the transcript, a conversation window under a burst and
 # a send, and whole-program start-up beside a minimal Qt Widgets program.
 add_executable(bench_transcript ${CMAKE_CURRENT_LIST_DIR}/bench_transcript.cpp)
-target_link_libraries(bench_transcript PRIVATE vesk_ui)
+target_link_libraries(bench_transcript PRIVATE vesk_app)
 
 add_executable(bench_conversation ${CMAKE_CURRENT_LIST_DIR}/bench_conversation.cpp)
-target_link_libraries(bench_conversation PRIVATE vesk_ui Qt6::Network)
+target_link_libraries(bench_conversation PRIVATE vesk_app Qt6::Network)
 
 # The reference for start-up: built with the same flags as the program itself.
 add_executable(minimal_qt ${CMAKE_CURRENT_LIST_DIR}/minimal_qt.cpp)

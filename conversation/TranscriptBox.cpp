@@ -1,6 +1,6 @@
 #include "conversation/TranscriptBox.h"
 
-#include "platform/udp/VeskError.h"
+#include "platform/error/VeskError.h"
 
 #include <QScrollBar>
 #include <QTextBlock>

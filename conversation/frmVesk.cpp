@@ -1,12 +1,11 @@
 #include "conversation/frmVesk.h"
 
-#include "app/Appearance.h"
-#include "app/CommandButton.h"
-#include "app/ErrorReport.h"
-#include "app/frmMain.h"
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
-#include "platform/udp/VeskError.h"
+#include "platform/error/VeskError.h"
+#include "platform/forms/CommandButton.h"
+#include "platform/forms/ErrorReport.h"
+#include "platform/forms/Placement.h"
 #include "platform/udp/Winsock.h"
 
 #include <QApplication>
@@ -62,21 +61,20 @@ frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(rol
 
 frmVesk::~frmVesk() = default;
 
-void frmVesk::Show(const frmMain& opener)
+void frmVesk::Show(const AddressBoxes& txtIP)
 {
-    Form_Load(opener);
+    Form_Load(txtIP);
     show();
     txtSend->setFocus();
 }
 
-void frmVesk::Form_Load(const frmMain& opener)
+void frmVesk::Form_Load(const AddressBoxes& txtIP)
 {
     const vesk::RoleRow& r = row();
     Winsock1->setProtocol(vesk::Winsock::sckUDPProtocol);
     // The address goes in exactly as typed; the socket refuses it when sending
     // if it is not a dotted IPv4 address.
-    const QString host = opener.txtIP[0]->text() + u'.' + opener.txtIP[1]->text() + u'.' +
-                         opener.txtIP[2]->text() + u'.' + opener.txtIP[3]->text();
+    const QString host = txtIP[0] + u'.' + txtIP[1] + u'.' + txtIP[2] + u'.' + txtIP[3];
     Winsock1->setRemoteHost(host);
     Winsock1->setRemotePort(r.remotePort);
     Winsock1->Bind(r.localPort);
@@ -117,7 +115,7 @@ void frmVesk::cmdEnd_Click()
     // The fresh start window comes up before this one goes, so the program never
     // sees a moment without a window and keeps running.
     releaseSocket();
-    frmMain::showFresh();
+    emit Ended();
     close();
 }
 

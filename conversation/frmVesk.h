@@ -2,12 +2,14 @@
 
 #include "conversation/RoleTable.h"
 
+#include <QString>
 #include <QWidget>
+
+#include <array>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class frmMain;
 
 namespace vesk {
 class TranscriptBox;
@@ -23,10 +25,14 @@ public:
     explicit frmVesk(vesk::Role role, QWidget* parent = nullptr);
     ~frmVesk() override;
 
-    // Loads the window (its endpoint set-up reads the opener's address boxes)
+    // The partner's address as the start window's four boxes hold it, index 0
+    // the first octet, exactly as typed.
+    using AddressBoxes = std::array<QString, 4>;
+
+    // Loads the window (its endpoint set-up forms the address from the boxes)
     // and shows it. Throws vesk::Error when the set-up fails; nothing is shown
     // and no port is held then.
-    void Show(const frmMain& opener);
+    void Show(const AddressBoxes& txtIP);
 
     vesk::Role role() const noexcept { return m_role; }
     const vesk::RoleRow& row() const noexcept { return vesk::roleRow(m_role); }
@@ -39,11 +45,16 @@ public:
     QPushButton* cmdEnd;
     vesk::Winsock* Winsock1;
 
+signals:
+    // End was pressed: the window has let its port go and is closing; whoever
+    // opened it shows the start window.
+    void Ended();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void Form_Load(const frmMain& opener);
+    void Form_Load(const AddressBoxes& txtIP);
     void cmdSend_Click();
     void cmdEnd_Click();
     void Winsock1_DataArrival(qint32 bytesTotal);

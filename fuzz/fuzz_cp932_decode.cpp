@@ -1,6 +1,6 @@
 // Arbitrary received datagrams through the code page 932 decoder: every byte must
 // be accounted for, and the decoded text must survive being sent back.
-#include "cp932.h"
+#include "platform/udp/cp932.h"
 
 #include <cstdint>
 #include <cstdio>

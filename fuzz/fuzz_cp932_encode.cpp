@@ -1,6 +1,6 @@
 // Arbitrary UTF-16 text (lone surrogates included) through the code page 932
 // encoder: it must work unit by unit and never merge units on the way back.
-#include "cp932.h"
+#include "platform/udp/cp932.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Checks the code page 932 converter against the vendor's table, read here on its
 // own (not through cp932gen), and against glibc's iconv where the two agree.
-#include "cp932.h"
+#include "platform/udp/cp932.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,5 +1,5 @@
-#include "VeskError.h"
-#include "Winsock.h"
+#include "platform/error/VeskError.h"
+#include "platform/udp/Winsock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

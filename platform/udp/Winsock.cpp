@@ -1,7 +1,9 @@
-#include "Winsock.h"
+#include "platform/udp/Winsock.h"
 
-#include "VeskError.h"
-#include "cp932.h"
+#include "platform/error/VeskError.h"
+#include "platform/udp/DottedAddress.h"
+#include "platform/udp/SocketErrors.h"
+#include "platform/udp/cp932.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -10,7 +12,6 @@
 #include <QUdpSocket>
 #include <QVariant>
 
-#include <cerrno>
 #include <new>
 #include <optional>
 
@@ -29,135 +30,6 @@ constexpr int ReceiveBufferRequest = 16 * 1024 * 1024;
 // A read that keeps failing must not hold the event loop; what is left is
 // picked up on the next readyRead.
 constexpr int MaxFailedReadsPerDrain = 8;
-
-QString withDetail(const QString& reason, const QString& detail)
-{
-    if (detail.isEmpty())
-        return reason;
-    return reason + QStringLiteral(" (") + detail + QLatin1Char(')');
-}
-
-QString programPath()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationFilePath();
-    return QStringLiteral("<このプログラムのパス>");
-}
-
-// Only a dotted IPv4 address is a destination: four parts of 1-3 ASCII
-// digits, each 0-255, read as decimal even with leading zeros. Everything
-// QHostAddress would also take (names, "127.1", hex, octal, IPv6) is refused.
-std::optional<quint32> parseDottedIPv4(const QString& text)
-{
-    quint32 address = 0;
-    int parts = 0;
-    qsizetype i = 0;
-    const qsizetype n = text.size();
-    while (parts < 4) {
-        int value = 0;
-        int digits = 0;
-        while (i < n && text[i] >= u'0' && text[i] <= u'9') {
-            if (++digits > 3)
-                return std::nullopt;
-            value = value * 10 + (text[i].unicode() - u'0');
-            ++i;
-        }
-        if (digits == 0 || value > 255)
-            return std::nullopt;
-        address = (address << 8) | quint32(value);
-        ++parts;
-        if (parts < 4) {
-            if (i >= n || text[i] != u'.')
-                return std::nullopt;
-            ++i;
-        }
-    }
-    if (i != n)
-        return std::nullopt;
-    return address;
-}
-
-QString bindFailureReason(const QUdpSocket& socket, qint32 port)
-{
-    const QString detail = socket.errorString();
-    switch (socket.error()) {
-    case QAbstractSocket::AddressInUseError:
-        return withDetail(QStringLiteral("このポートは既に別のプログラムが使っています。"
-                                         "同じ役のウィンドウを二つ開いていないか確かめてください。"),
-                          detail);
-    case QAbstractSocket::SocketAccessError:
-#ifdef Q_OS_LINUX
-        if (port > 0 && port < 1024)
-            return withDetail(
-                QStringLiteral("Linux では 1024 より小さい番号のポートは特権のあるプログラムしか開けません。"
-                               "管理者に次のコマンドで許可してもらってください: "
-                               "sudo setcap cap_net_bind_service=+ep %1")
-                    .arg(programPath()),
-                detail);
-#else
-        Q_UNUSED(port);
-#endif
-        return withDetail(QStringLiteral("このポートを開く権限がありません。"), detail);
-    case QAbstractSocket::SocketAddressNotAvailableError:
-        return withDetail(QStringLiteral("このコンピューターで使えないアドレスです。"), detail);
-    case QAbstractSocket::SocketResourceError:
-        return withDetail(QStringLiteral("ソケットを作れませんでした。開いているソケットが多すぎるかもしれません。"),
-                          detail);
-    default:
-        return withDetail(QStringLiteral("ネットワークのエラーです。"), detail);
-    }
-}
-
-QString sendFailureText(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::DatagramTooLargeError:
-        return QStringLiteral("メッセージが大きすぎて一度に送れません。");
-    case QAbstractSocket::SocketAccessError:
-        return QStringLiteral("この宛先に送る権限がありません。");
-    case QAbstractSocket::TemporaryError:
-        return QStringLiteral("送信待ちのデータが多すぎます。しばらくしてからもう一度送ってください。");
-    case QAbstractSocket::RemoteHostClosedError:
-    case QAbstractSocket::ConnectionRefusedError:
-        return QStringLiteral("相手が受け取りを拒みました。相手のプログラムが動いているか確かめてください。");
-    default:
-        return QStringLiteral("ネットワークのエラーで送れませんでした。");
-    }
-}
-
-// Qt folds most send failures into NetworkError, so the system's own error
-// number, when there is one, names the reason more precisely; Qt's error is the
-// fallback.
-QString sendFailureText(const QUdpSocket& socket, int systemError)
-{
-    switch (systemError) {
-#ifdef Q_OS_UNIX
-    case ENETUNREACH:
-    case ENETDOWN:
-        return QStringLiteral("相手のネットワークに届きません。ネットワークの接続を確かめてください。");
-    case EHOSTUNREACH:
-        return QStringLiteral("相手のコンピューターに届きません。アドレスを確かめてください。");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("この宛先には送れません。ブロードキャストのアドレスか、"
-                              "ファイアウォールが送信を止めています。");
-    case ENOBUFS:
-    case EAGAIN:
-        return sendFailureText(QAbstractSocket::TemporaryError);
-    case EMSGSIZE:
-        return sendFailureText(QAbstractSocket::DatagramTooLargeError);
-    case ECONNREFUSED:
-        return sendFailureText(QAbstractSocket::ConnectionRefusedError);
-#endif
-    default:
-        return sendFailureText(socket.error());
-    }
-}
-
-QString sendFailureReason(const QUdpSocket& socket, int systemError)
-{
-    return withDetail(sendFailureText(socket, systemError), socket.errorString());
-}
 
 } // namespace
 
@@ -233,7 +105,7 @@ void Winsock::bindSocket(qint32 localPort)
     // copy could take the port and silently split the traffic; ask for
     // exclusive use everywhere.
     if (!socket->bind(QHostAddress::AnyIPv4, quint16(localPort), QAbstractSocket::DontShareAddress)) {
-        const QString why = bindFailureReason(*socket, localPort);
+        const QString why = socketerrors::bindFailure(*socket, localPort);
         delete socket;
         throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort), why);
     }
@@ -284,11 +156,11 @@ void Winsock::SendBytes(const QByteArray& payload)
     if (!m_socket)
         bindSocket(0);
 
-    errno = 0;
+    socketerrors::clearSystemError();
     const qint64 sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
-    const int systemError = errno;
+    const int systemError = socketerrors::lastSystemError();
     if (sent < 0)
-        throw Error(what, sendFailureReason(*m_socket, systemError));
+        throw Error(what, socketerrors::sendFailure(*m_socket, systemError));
     if (sent != payload.size())
         throw Error(what, QStringLiteral("%1 バイトのうち %2 バイトしか送れませんでした。").arg(payload.size()).arg(sent));
 }

@@ -1,4 +1,4 @@
-#include "cp932.h"
+#include "platform/udp/cp932.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "app/ErrorReport.h"
+#include "platform/forms/ErrorReport.h"
 
-#include "platform/udp/VeskError.h"
+#include "platform/error/VeskError.h"
 
 #include <QMessageBox>
 #include <QWidget>
