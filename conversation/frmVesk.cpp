@@ -6,6 +6,7 @@
 #include "platform/forms/CommandButton.h"
 #include "platform/forms/ErrorReport.h"
 #include "platform/forms/Placement.h"
+#include "platform/udp/Payload.h"
 #include "platform/udp/Winsock.h"
 
 #include <QApplication>
@@ -95,7 +96,9 @@ void frmVesk::DataSend()
         vesk::reportError(this, QStringLiteral("メッセージを送信できませんでした"), e.reason());
         return;
     }
-    txtReceive->insertLine(vesk::transcriptLine(vesk::kOwnLabel, text));
+    // The own line shows what the partner gets: a character the code page
+    // cannot carry shows as it arrives ('?' or its best fit), never as typed.
+    txtReceive->insertLine(vesk::transcriptLine(vesk::kOwnLabel, vesk::payload::asDelivered(text)));
     txtSend->clear();
     txtSend->setFocus();
 }

@@ -29,19 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArrayView in(data, static_cast<qsizetype>(size));
     const QString text = vesk::cp932::decode(in);
 
-    // A lead byte takes the next byte whatever it is; everything else stands alone.
+    // A lead byte takes the next byte whatever it is but NUL; everything else
+    // stands alone.
     qsizetype unit = 0;
     std::size_t i = 0;
     while (i < size) {
         check(unit < text.size(), "fewer units than characters in the input");
-        const std::size_t length = isLead(data[i]) && i + 1 < size ? 2 : 1;
+        const std::size_t length = isLead(data[i]) && i + 1 < size && data[i + 1] != 0 ? 2 : 1;
         const char16_t got = text[unit].unicode();
         // Each character decodes the same alone as in context.
         const QString alone = vesk::cp932::decode(in.sliced(static_cast<qsizetype>(i),
                                                              static_cast<qsizetype>(length)));
         check(alone.size() == 1 && alone[0].unicode() == got, "character depends on its neighbours");
         if (isLead(data[i]) && length == 1)
-            check(got == u'\u30FB', "lead byte at the end is not U+30FB");
+            check(got == u'\u30FB', "lead byte at the end or before NUL is not U+30FB");
         if (data[i] < 0x80)
             check(got == data[i], "ASCII byte changed");
         // Where the unit's own code is these very bytes, encoding gives them back.

@@ -89,19 +89,24 @@ void TestConversation::exactBytesLeaveTheWindow_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QByteArray>("wire");
-    QTest::newRow("ascii") << u"hello"_s << QByteArray("hello");
-    QTest::newRow("kana") << u"こんにちは"_s << QByteArray("\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd");
-    QTest::newRow("half-width katakana") << u"ｱ"_s << QByteArray("\xb1");
-    QTest::newRow("yen sign best fit") << u"¥100"_s << QByteArray("\\100");
-    QTest::newRow("emoji has no mapping") << u"a😀"_s << QByteArray("a??");
-    QTest::newRow("empty") << QString() << QByteArray();
-    QTest::newRow("largest datagram") << QString(65507, u'a') << QByteArray(65507, 'a');
+    QTest::addColumn<QString>("shown"); // the own line's text: what the partner gets
+    QTest::newRow("ascii") << u"hello"_s << QByteArray("hello") << u"hello"_s;
+    QTest::newRow("kana") << u"こんにちは"_s << QByteArray("\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd")
+                          << u"こんにちは"_s;
+    QTest::newRow("half-width katakana") << u"ｱ"_s << QByteArray("\xb1") << u"ｱ"_s;
+    QTest::newRow("yen sign best fit") << u"¥100"_s << QByteArray("\\100") << u"\\100"_s;
+    QTest::newRow("emoji has no mapping") << u"a😀"_s << QByteArray("a??") << u"a??"_s;
+    QTest::newRow("JIS-style wave dash as Windows sends it")
+        << u"10時〜12時"_s << QByteArray("10\x8e\x9e\x81\x60" "12\x8e\x9e") << u"10時～12時"_s;
+    QTest::newRow("empty") << QString() << QByteArray() << QString();
+    QTest::newRow("largest datagram") << QString(65507, u'a') << QByteArray(65507, 'a') << QString(65507, u'a');
 }
 
 void TestConversation::exactBytesLeaveTheWindow()
 {
     QFETCH(QString, typed);
     QFETCH(QByteArray, wire);
+    QFETCH(QString, shown);
 
     QUdpSocket peer; // stands where a Client copy would
     QVERIFY(peer.bind(kLoopback, 1001));
@@ -110,8 +115,7 @@ void TestConversation::exactBytesLeaveTheWindow()
     type(w, typed);
     QTest::mouseClick(w->cmdSend, Qt::LeftButton);
     QCOMPARE(nextDatagram(peer), wire);
-    // The own line carries the text as typed, not as it went over the wire.
-    QCOMPARE(w->txtReceive->windowsText(), u"自分>> "_s + typed + u"\r\n"_s);
+    QCOMPARE(w->txtReceive->windowsText(), u"自分>> "_s + shown + u"\r\n"_s);
     QVERIFY(w->txtSend->text().isEmpty());
 }
 

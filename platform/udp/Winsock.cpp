@@ -3,7 +3,7 @@
 #include "platform/error/VeskError.h"
 #include "platform/udp/DottedAddress.h"
 #include "platform/udp/SocketErrors.h"
-#include "platform/udp/cp932.h"
+#include "platform/udp/Payload.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -127,7 +127,7 @@ void Winsock::bindSocket(qint32 localPort)
 
 void Winsock::SendData(const QString& text)
 {
-    SendBytes(cp932::encode(text));
+    SendBytes(payload::fromText(text));
 }
 
 void Winsock::SendBytes(const QByteArray& payload)
@@ -167,7 +167,7 @@ void Winsock::SendBytes(const QByteArray& payload)
 
 void Winsock::GetData(QString& data)
 {
-    data = cp932::decode(GetBytes());
+    data = payload::toText(GetBytes());
 }
 
 QByteArray Winsock::GetBytes()

@@ -44,8 +44,9 @@ QString decode(QByteArrayView bytes)
         const std::uint8_t b = *p++;
         std::uint16_t unit = tables::single[b];
         if (unit == kLeadByte) {
-            // A lead byte always takes the next byte with it, whatever that is.
-            unit = p == end ? kUnmappedBytes : tables::pair[(b - 0x80) * 256 + *p++];
+            // A lead byte takes the next byte with it, whatever that is, except
+            // a NUL: the system leaves that to stand as a character of its own.
+            unit = p == end || *p == 0 ? kUnmappedBytes : tables::pair[(b - 0x80) * 256 + *p++];
         }
         *q++ = QChar(unit);
     }

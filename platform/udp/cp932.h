@@ -13,8 +13,9 @@ namespace vesk::cp932 {
 // them) becomes '?'.
 QByteArray encode(QStringView text);
 
-// Never drops a byte: a lead byte and the byte after it always form one pair;
-// a pair with no mapping, or a lead byte at the very end, becomes U+30FB.
+// Never drops a byte: a lead byte and the byte after it form one pair; a pair
+// with no mapping, a lead byte at the very end, or one followed by NUL becomes
+// U+30FB (the NUL then stands on its own as U+0000).
 QString decode(QByteArrayView bytes);
 
 // The unit's code in the code page: its byte for a single-byte character,
