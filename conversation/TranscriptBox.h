@@ -3,7 +3,11 @@
 #include <QPlainTextEdit>
 #include <QStringList>
 
+class QMimeData;
+
 namespace vesk {
+
+class TranscriptLayout;
 
 // The transcript: an ordinary editable multi-line box, newest line on top.
 // Positions and the text are seen as a Windows edit control shows them, with CR LF
@@ -12,6 +16,13 @@ namespace vesk {
 class TranscriptBox : public QPlainTextEdit {
     Q_OBJECT
 public:
+    // The most the transcript keeps, in those units: 16 Mi, about 150,000
+    // messages of a hundred characters. A conversation never comes near it; a
+    // flood of large datagrams reaches it in seconds, and then the oldest lines
+    // at the bottom go, so that memory stays bounded and positions stay far
+    // from the edit control's 32-bit limit.
+    static constexpr qint64 DefaultCapacity = qint64(16) * 1024 * 1024;
+
     explicit TranscriptBox(QWidget* parent = nullptr);
 
     // Puts `line` (which ends in CR LF) in front of the whole text and leaves the
@@ -27,14 +38,33 @@ public:
     void endBatch();
 
     QString windowsText() const;
+    qint64 windowsLength() const;
     qint32 caretPosition() const;          // in Windows units
     void setCaretPosition(qint32 position); // in Windows units
 
+    qint64 capacity() const noexcept { return m_capacity; }
+    void setCapacity(qint64 units) { m_capacity = units; }
+    // The line left at the bottom, once, when the oldest lines first go.
+    QString droppedNotice() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
+
 private:
     void insertNow(const QStringList& lines); // oldest first
+    void keepWithinCapacity();
+    void placeCaretInLongLine(QPointF at, int scrolled, bool extend);
+    void showCaretInLongLine();
 
+    TranscriptLayout* m_layout;
     int m_batchDepth = 0;
     QStringList m_pending;
+    qint64 m_capacity = DefaultCapacity;
+    bool m_dropNoticeShown = false;
 };
 
 } // namespace vesk

@@ -1,8 +1,13 @@
-// The transcript: newest line on top, the caret rule, and batches that must look
-// exactly like lines put in one by one.
+// The transcript: newest line on top, the caret rule, batches that must look
+// exactly like lines put in one by one, the cap on its size, and long lines that
+// must look and answer the pointer as Qt's own lines do without being laid out.
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
+#include "conversation/TranscriptLayout.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -21,6 +26,11 @@ private slots:
     void caretCountsLineBreaksAsTwo();
     void nestedBatchesFlushOnceAtTheEnd();
     void newLineIsInViewEvenAfterScrolling();
+    void capDropsTheOldestAndSaysSoOnce_data();
+    void capDropsTheOldestAndSaysSoOnce();
+    void longLineLooksAndClicksLikeAShortOne_data();
+    void longLineLooksAndClicksLikeAShortOne();
+    void copyIsPlainText();
 };
 
 void TestTranscript::newestOnTop_data()
@@ -161,6 +171,95 @@ void TestTranscript::newLineIsInViewEvenAfterScrolling()
     QCOMPARE(box.verticalScrollBar()->value(), 0);
     QCOMPARE(box.horizontalScrollBar()->value(), 0);
     QCOMPARE(box.cursorForPosition(QPoint(2, 2)).block().text(), u"相手>> new"_s);
+}
+
+void TestTranscript::capDropsTheOldestAndSaysSoOnce_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("batched");
+    QTest::newRow("one by one") << QString() << false;
+    QTest::newRow("in batches") << QString() << true;
+    QTest::newRow("typed text at the bottom goes first") << u"typed by hand"_s << false;
+}
+
+// Newest lines first, as many as fit, then the notice, once, at the very bottom.
+void TestTranscript::capDropsTheOldestAndSaysSoOnce()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, batched);
+    TranscriptBox box;
+    box.setCapacity(400);
+    const QString notice = box.droppedNotice();
+    box.setPlainText(typed);
+    QStringList lines; // oldest first
+    for (int i = 0; i < 60; ++i) {
+        lines << vesk::transcriptLine(vesk::kPartnerLabel, QString(i % 7 + 1, QChar(u'a' + i % 26)));
+        if (batched && i % 5 == 0)
+            box.beginBatch();
+        box.insertLine(lines.last());
+        if (batched && i % 5 == 4)
+            box.endBatch();
+        QVERIFY(box.windowsLength() <= box.capacity());
+    }
+    QString kept;
+    for (qsizetype i = lines.size() - 1; i >= 0 && kept.size() + lines[i].size() + notice.size() <= 400; --i)
+        kept += lines[i];
+    QCOMPARE(box.windowsText(), kept + notice);
+    QCOMPARE(box.windowsLength(), box.windowsText().size());
+    QCOMPARE(box.caretPosition(), qint32(lines.last().size())); // the caret rule still holds
+}
+
+void TestTranscript::longLineLooksAndClicksLikeAShortOne_data()
+{
+    QTest::addColumn<int>("scrolledTo"); // pixels
+    QTest::newRow("start of the line") << 0;
+    QTest::newRow("scrolled right") << 700;
+}
+
+// A line too long for Qt to lay out is drawn in pieces; what shows, and where a
+// click lands, must be what Qt's own layout of the same characters gives.
+void TestTranscript::longLineLooksAndClicksLikeAShortOne()
+{
+    QFETCH(int, scrolledTo);
+    QString text;
+    for (int i = 0; i < 3000; ++i)
+        text += QChar(i % 3 ? char16_t(u'ぁ' + i % 80) : char16_t(u'A' + i % 26));
+    TranscriptBox longBox, shortBox;
+    const auto fill = [](TranscriptBox& box, const QString& line) {
+        box.resize(249, 161);
+        box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, line));
+        box.show();
+        return QTest::qWaitForWindowExposed(&box);
+    };
+    QVERIFY(fill(longBox, text));
+    QVERIFY(fill(shortBox, text.left(vesk::TranscriptLayout::LongLine - 100)));
+    for (TranscriptBox* box : {&longBox, &shortBox}) {
+        box->horizontalScrollBar()->setValue(scrolledTo);
+        QCOMPARE(box->horizontalScrollBar()->value(), scrolledTo);
+    }
+    QVERIFY(longBox.document()->firstBlock().layout()->lineCount() == 0); // never laid out whole
+    QCOMPARE(longBox.viewport()->grab().toImage(), shortBox.viewport()->grab().toImage());
+
+    for (const int x : {30, 131, 240}) {
+        for (TranscriptBox* box : {&longBox, &shortBox})
+            QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(x, 8));
+        QCOMPARE(longBox.textCursor().position(), shortBox.textCursor().position());
+        QCOMPARE(longBox.horizontalScrollBar()->value(), scrolledTo);
+    }
+}
+
+void TestTranscript::copyIsPlainText()
+{
+    TranscriptBox box;
+    box.insertLine(u"相手>> a\r\n"_s);
+    box.insertLine(u"自分>> b\r\n"_s);
+    box.selectAll();
+    box.copy();
+    const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+    QVERIFY(copied);
+    // Plain text only: Qt's rich-text copy of a full transcript takes a minute.
+    QCOMPARE(copied->formats(), QStringList{u"text/plain"_s});
+    QCOMPARE(copied->text(), u"自分>> b\n相手>> a\n"_s);
 }
 
 QTEST_MAIN(TestTranscript)

@@ -9,9 +9,11 @@
 #include <QHostAddress>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <chrono>
 #include <new>
 #include <optional>
 
@@ -28,12 +30,23 @@ namespace {
 constexpr int ReceiveBufferRequest = 16 * 1024 * 1024;
 
 // A read that keeps failing must not hold the event loop; what is left is
-// picked up on the next readyRead.
-constexpr int MaxFailedReadsPerDrain = 8;
+// picked up on the next turn.
+constexpr int MaxFailedReadsPerTurn = 8;
+
+// The most one turn of the event loop reads and hands over before the window
+// gets to paint and to take the user's input again. The time bounds many small
+// datagrams, the bytes bound what the transcript then takes in one edit.
+constexpr std::chrono::milliseconds TurnTime{4};
+constexpr qsizetype TurnBytes = 1024 * 1024;
 
 } // namespace
 
-Winsock::Winsock(QObject* parent) : QObject(parent) {}
+Winsock::Winsock(QObject* parent) : QObject(parent)
+{
+    m_relook.setSingleShot(true);
+    m_relook.setInterval(0);
+    connect(&m_relook, &QTimer::timeout, this, &Winsock::readPending);
+}
 
 Winsock::~Winsock()
 {
@@ -181,83 +194,92 @@ QByteArray Winsock::GetBytes()
     return datagram;
 }
 
-void Winsock::readPending()
+bool Winsock::readOne(QUdpSocket& socket)
 {
-    // Qt signals readyRead once for everything waiting, so take it all now.
-    QUdpSocket* const socket = m_socket;
-    try {
-        QByteArray buffer(MaxDatagramSize + 1, Qt::Uninitialized);
-        int failedReads = 0;
-        bool readOnce = false;
-        // At least one read even when nothing seems to wait: only a read clears
-        // Qt's "readyRead already signalled" mark, and with it left set Qt turns
-        // the notifier off at the next datagram and never signals again.
-        while (!readOnce || socket->hasPendingDatagrams()) {
-            readOnce = true;
-            const qint64 size = socket->readDatagram(buffer.data(), buffer.size());
-            if (size < 0) {
-                // Nothing there, or unreadable (on Windows an ICMP port-unreachable
-                // shows up so): skip it, but never spin on it.
-                if (++failedReads >= MaxFailedReadsPerDrain)
-                    break;
-                continue;
-            }
-            m_waiting.emplace_back(buffer.constData(), qsizetype(size));
-            ++m_unannounced;
-        }
-    } catch (const std::bad_alloc&) {
-        // Out of memory: what was queued is delivered, the rest waits in the
-        // system for the next read, and no exception travels into the event loop.
-    }
-
-    const QPointer<Winsock> self(this);
-    const bool outermost = m_delivering == 0;
-    const bool news = m_unannounced > 0;
-    announcePending();
-    if (!self) {
-        // The window was closed from a slot; posted from here, the deletion
-        // waits until the socket's signal has returned.
-        socket->deleteLater();
-        return;
-    }
-    // A slot may have run a nested loop: Qt then swallows the readyRead of what
-    // came in meanwhile and never repeats it, so look again from the loop.
-    if (outermost && news)
-        QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection);
+    const qint64 size = socket.readDatagram(m_buffer.data(), m_buffer.size());
+    if (size < 0)
+        return false;
+    m_waiting.emplace_back(m_buffer.constData(), qsizetype(size));
+    ++m_unannounced;
+    return true;
 }
 
-void Winsock::announcePending()
+void Winsock::readPending()
 {
-    // A slot that spins a nested event loop brings us back here; the outer
-    // call announces what the nested drain queued, so the order holds.
-    if (m_delivering > 0 || m_unannounced == 0)
+    // A slot that spins a nested event loop can bring us back here; the turn
+    // that is running reads on, in order, once the slot returns.
+    if (m_delivering > 0 || !m_socket)
         return;
 
+    QUdpSocket* const socket = m_socket;
     const QPointer<Winsock> self(this);
     ++m_delivering;
     const auto leave = qScopeGuard([this, &self] {
         if (self)
             --m_delivering;
     });
+    // The window was closed from a slot: the socket is still inside its own
+    // readyRead, so its deletion is posted to run after that has returned.
+    const auto gone = [&self, socket] {
+        if (self)
+            return false;
+        socket->deleteLater();
+        return true;
+    };
 
-    // A slot of ArrivalBatchFinished may spin a loop too; what it queued
-    // becomes a batch of its own.
-    while (m_unannounced > 0) {
-        emit ArrivalBatchStarted();
-        if (!self)
-            return;
-        while (m_unannounced > 0) {
-            const QByteArray& next = m_waiting[m_waiting.size() - std::size_t(m_unannounced)];
-            const auto bytes = qint32(next.size());
-            --m_unannounced;
-            emit DataArrival(bytes);
-            if (!self)
-                return; // the window was closed from the slot
+    // One turn's worth, then back to the event loop: what a flood leaves
+    // waits in the system's receive buffer, which is what overflows, and the
+    // window keeps answering keys and clicks in between.
+    const auto started = std::chrono::steady_clock::now();
+    qsizetype bytes = 0;
+    int failedReads = 0;
+    bool readOnce = false;
+    bool batchOpen = false;
+    for (;;) {
+        if (m_unannounced == 0) {
+            // At least one read even when nothing seems to wait: only a read
+            // clears Qt's "readyRead already signalled" mark, and with it left
+            // set Qt turns the notifier off at the next datagram for good.
+            if (readOnce && (bytes >= TurnBytes || !socket->hasPendingDatagrams()
+                             || std::chrono::steady_clock::now() - started >= TurnTime))
+                break;
+            readOnce = true;
+            try {
+                if (!readOne(*socket)) {
+                    // Nothing there, or unreadable (on Windows an ICMP
+                    // port-unreachable shows up so): skip it, never spin on it.
+                    if (++failedReads >= MaxFailedReadsPerTurn)
+                        break;
+                    continue;
+                }
+            } catch (const std::bad_alloc&) {
+                break; // what was not read waits in the system for the next turn
+            }
         }
-        emit ArrivalBatchFinished();
-        if (!self)
+        if (!batchOpen) {
+            emit ArrivalBatchStarted();
+            if (gone())
+                return;
+            batchOpen = true;
+        }
+        const QByteArray& next = m_waiting[m_waiting.size() - std::size_t(m_unannounced)];
+        const auto size = qint32(next.size());
+        bytes += size;
+        --m_unannounced;
+        emit DataArrival(size);
+        if (gone())
             return;
     }
+    if (!batchOpen)
+        return;
+    emit ArrivalBatchFinished();
+    if (gone())
+        return;
+    // What is left comes with the next turn. And a slot may have run a nested
+    // loop: Qt then swallows the readyRead of what came in meanwhile and never
+    // repeats it, so look again from the loop.
+    if (!m_relook.isActive())
+        m_relook.start();
 }
 
 } // namespace vesk

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 
@@ -56,27 +57,30 @@ public:
     qint64 receiveBufferSize() const;
 
 signals:
-    // Once per arrived datagram, carrying its size in bytes.
+    // Once per arrived datagram, carrying its size in bytes; the receiver takes
+    // it with GetData before the next one is read.
     void DataArrival(qint32 bytesTotal);
-    // Around the DataArrival signals of one drained batch, so that a receiver
-    // can group the work of a burst.
+    // Around the DataArrival signals of one turn of the event loop (a few
+    // milliseconds' worth at most), so that a receiver can group the work.
     void ArrivalBatchStarted();
     void ArrivalBatchFinished();
 
 private:
     void readPending();
-    void announcePending();
+    bool readOne(QUdpSocket& socket);
     void bindSocket(qint32 localPort);
 
     QUdpSocket* m_socket = nullptr;
     qint32 m_protocol = sckTCPProtocol;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
+    QByteArray m_buffer = QByteArray(MaxDatagramSize + 1, Qt::Uninitialized);
     std::deque<QByteArray> m_waiting;
     // How many of the newest waiting datagrams have had no DataArrival yet.
     qsizetype m_unannounced = 0;
-    // Depth of DataArrival delivery on the stack; a nested drain only queues.
+    // Depth of delivery on the stack; a nested call leaves the reading to it.
     int m_delivering = 0;
+    QTimer m_relook; // the next turn, after the event loop has had its own
 };
 
 } // namespace vesk
