@@ -1,0 +1,45 @@
+#include "app/InputMethod.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+namespace vesk {
+
+namespace {
+
+// The input methods with a Qt 6 plugin under the names their desktops use; a
+// missing plugin costs nothing, as Qt then falls back to compose by itself.
+// Anything else (xim, uim, none) has no Qt 6 plugin and is left to Qt.
+bool hasQtPlugin(const QByteArray& name)
+{
+    return name == "ibus" || name == "fcitx" || name == "fcitx5";
+}
+
+// XMODIFIERS reads "@im=<name>", possibly followed by other "@key=value" parts.
+QByteArray fromXModifiers(const QByteArray& modifiers)
+{
+    const qsizetype at = modifiers.indexOf("@im=");
+    if (at < 0)
+        return {};
+    const qsizetype from = at + 4;
+    const qsizetype end = modifiers.indexOf('@', from);
+    return modifiers.mid(from, end < 0 ? -1 : end - from).trimmed();
+}
+
+} // namespace
+
+void useDesktopInputMethod()
+{
+    if (!qEnvironmentVariableIsEmpty("QT_IM_MODULE") || !qEnvironmentVariableIsEmpty("QT_IM_MODULES"))
+        return;
+    // GTK_IM_MODULE is the toolkit-level choice; XMODIFIERS is what GTK_IM_MODULE=xim
+    // connects to, so it still counts when GTK's module is one Qt has not got.
+    for (const QByteArray& name : {qgetenv("GTK_IM_MODULE").trimmed(), fromXModifiers(qgetenv("XMODIFIERS"))}) {
+        if (hasQtPlugin(name)) {
+            qputenv("QT_IM_MODULE", name);
+            return;
+        }
+    }
+}
+
+} // namespace vesk
