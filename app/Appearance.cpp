@@ -1,5 +1,7 @@
 #include "app/Appearance.h"
 
+#include "platform/forms/Accessible.h"
+
 #include <QApplication>
 #include <qdrawutil.h>
 #include <QFont>
@@ -57,6 +59,7 @@ void applyAppearance(QApplication& app)
 {
     QApplication::setApplicationName(QStringLiteral("Vesk"));
     QApplication::setDesktopFileName(QStringLiteral("vesk"));
+    installAccessibleForms();
     QApplication::setWindowIcon(QIcon(readPng(QStringLiteral(":/vesk/vesk-64.png"))));
     if (QApplication::style()->name() == QLatin1String("fusion"))
         QApplication::setStyle(new FusionGroupBoxFrame(QStringLiteral("fusion")));

@@ -24,6 +24,8 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
     setWindowTitle(QStringLiteral("Vesk -Main-"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twips(2775), twips(1950));
+    setAccessibleDescription(
+        QStringLiteral("相手のIPアドレスを4つの欄に入れ、ServerかClientを選んで決定（Alt+S）を押すと会話を始めます"));
 
     lblIP = place(new QLabel(QStringLiteral("相手のIPアドレス："), this), "lblIP", 120, 120, 1455, 255);
     const int left[4] = {1200, 1560, 1920, 2280};
@@ -32,7 +34,10 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
         box->setMaxLength(std::numeric_limits<int>::max()); // no length limit
         const QByteArray name = "txtIP(" + QByteArray::number(i) + ')';
         txtIP[static_cast<std::size_t>(i)] = place(box, name.constData(), left[i], 360, 375, 270);
+        // A screen reader sees four alike boxes; each says which number it holds.
+        box->setAccessibleName(QStringLiteral("相手のIPアドレス %1番目の数").arg(i + 1));
     }
+    lblIP->setBuddy(txtIP[0]); // no "&" in the caption, so no access key comes with it
     fraCheck = place(new QGroupBox(QStringLiteral("Client / Server"), this), "fraCheck", 120, 720, 1455, 1095);
     optServer = place(new QRadioButton(QStringLiteral("Server"), fraCheck), "optServer", 120, 360, 855, 180);
     optClient = place(new QRadioButton(QStringLiteral("Client"), fraCheck), "optClient", 120, 720, 855, 180);

@@ -35,6 +35,14 @@ frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(rol
     lblRecive = place(new QLabel(QStringLiteral("送受信メッセージ"), this), r.lblRecive, 120, 720, 1455, 255);
     txtReceive = place(new vesk::TranscriptBox(this), r.txtReceive, 240, 960, 3735, 2415);
     cmdEnd = place(new vesk::CommandButton(QStringLiteral("終了(&X)"), this), r.cmdEnd, 4080, 960, 855, 375);
+    // What a screen reader says, the same for both roles. The captions hold no
+    // "&", so the labels' buddies bring no access keys.
+    setAccessibleDescription(
+        QStringLiteral("相手とメッセージをやり取りします。送信は Alt+S、終了は Alt+X"));
+    txtSend->setAccessibleName(QStringLiteral("送信するメッセージ"));
+    txtReceive->setAccessibleName(QStringLiteral("送受信メッセージ（会話、新しい行が先頭）"));
+    lblSend->setBuddy(txtSend);
+    lblRecive->setBuddy(txtReceive);
     // No button is the default: Enter in the input box sends nothing.
 
     Winsock1 = new vesk::Winsock(this);
