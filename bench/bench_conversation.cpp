@@ -1,10 +1,6 @@
-// A conversation window under load, each figure beside a plain QUdpSocket
-// measured in the same run:
-//  burst    10,000 datagrams of 100 bytes sent back to back into a Server window:
-//           lines shown and lines per second, against a socket that only counts;
-//  latency  Send pressed in a Server window until the line is on top of the
-//           Client window's transcript, against a one-way datagram between two
-//           plain sockets.
+// A conversation window under a burst, beside a plain QUdpSocket measured in the
+// same run: 10,000 datagrams of 100 bytes sent back to back into a Server
+// window, lines shown and lines per second, against a socket that only counts.
 // Binds the fixed ports 1001/1002: never run it beside the test suite.
 #include "app/Appearance.h"
 #include "conversation/MessageRules.h"
@@ -12,7 +8,6 @@
 #include "conversation/frmVesk.h"
 #include "platform/error/VeskError.h"
 #include "platform/udp/Winsock.h"
-#include "platform/udp/cp932.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -42,14 +37,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kBurst = 10'000;
 constexpr int kDatagramBytes = 100;
 constexpr int kBurstRounds = 5;
-constexpr int kLatencyRounds = 5;
-constexpr int kMessagesPerRound = 250; // 1,250 messages each way in all
-constexpr int kWarmUp = 20;
-
-double micros(Clock::duration d)
-{
-    return std::chrono::duration<double, std::micro>(d).count();
-}
 
 double percentile(std::vector<double> v, double p)
 {
@@ -243,109 +230,6 @@ void burst(const frmVesk::AddressBoxes& opener)
                 percentile(oursRate, 0.5), percentile(plainRate, 0.5));
 }
 
-// One message from the Server window to the Client window, click to top line.
-double windowMessage(frmVesk* server, frmVesk* client, int i, double* clickMicros = nullptr)
-{
-    const QString text = QStringLiteral("latency %1 こんにちは、元気ですか？").arg(i);
-    QString expected = vesk::transcriptLine(vesk::kPartnerLabel, text);
-    expected.chop(2); // the block holds the line without its CR LF
-    const QTextDocument* doc = client->txtReceive->document();
-    server->txtSend->setText(text);
-    const auto start = Clock::now();
-    server->cmdSend->click();
-    if (clickMicros)
-        *clickMicros = micros(Clock::now() - start);
-    if (!spinUntil([&] { return doc->firstBlock().text() == expected; }, std::chrono::seconds(5)))
-        fail(QStringLiteral("message %1 never reached the Client window").arg(i));
-    const double t = micros(Clock::now() - start);
-    QApplication::processEvents(); // what is left (painting) is not the next message's
-    return t;
-}
-
-// One datagram from a plain socket into the Client window, send to top line:
-// the receive path alone, without the sending window's own work.
-double receiveOnly(QUdpSocket& from, frmVesk* client, int i)
-{
-    const QString text = QStringLiteral("receive %1 こんにちは、元気ですか？").arg(i);
-    QString expected = vesk::transcriptLine(vesk::kPartnerLabel, text);
-    expected.chop(2);
-    const QByteArray payload = vesk::cp932::encode(text);
-    const QTextDocument* doc = client->txtReceive->document();
-    const auto start = Clock::now();
-    from.writeDatagram(payload, QHostAddress::LocalHost, client->row().localPort);
-    if (!spinUntil([&] { return doc->firstBlock().text() == expected; }, std::chrono::seconds(5)))
-        fail(QStringLiteral("datagram %1 never reached the Client window").arg(i));
-    const double t = micros(Clock::now() - start);
-    QApplication::processEvents();
-    return t;
-}
-
-struct PlainPair {
-    QUdpSocket from, to;
-    QByteArray last;
-    PlainPair()
-    {
-        if (!from.bind(QHostAddress::AnyIPv4, 0) || !to.bind(QHostAddress::AnyIPv4, 0))
-            fail(QStringLiteral("a plain socket cannot bind"));
-        QObject::connect(&to, &QUdpSocket::readyRead, [this] {
-            while (to.hasPendingDatagrams()) {
-                last.resize(int(to.pendingDatagramSize()));
-                to.readDatagram(last.data(), last.size());
-            }
-        });
-    }
-    double message(int i)
-    {
-        const QByteArray payload = "latency " + QByteArray::number(i) + " plain";
-        const auto start = Clock::now();
-        from.writeDatagram(payload, QHostAddress::LocalHost, to.localPort());
-        if (!spinUntil([&] { return last == payload; }, std::chrono::seconds(5)))
-            fail(QStringLiteral("plain datagram %1 never arrived").arg(i));
-        const double t = micros(Clock::now() - start);
-        QApplication::processEvents();
-        return t;
-    }
-};
-
-void latency(const frmVesk::AddressBoxes& opener)
-{
-    frmVesk* server = openWindow(vesk::Role::Server, opener);
-    frmVesk* client = openWindow(vesk::Role::Client, opener);
-    PlainPair plain;
-    for (int i = 0; i < kWarmUp; ++i) {
-        plain.message(-i - 1);
-        windowMessage(server, client, -i - 1);
-    }
-    // Alternating blocks, so a noisy spell of the machine hits both alike.
-    std::vector<double> ours, reference, click, received;
-    int n = 0;
-    for (int round = 0; round < kLatencyRounds; ++round) {
-        for (int i = 0; i < kMessagesPerRound; ++i)
-            reference.push_back(plain.message(n + i));
-        for (int i = 0; i < kMessagesPerRound; ++i) {
-            double c = 0;
-            ours.push_back(windowMessage(server, client, n + i, &c));
-            click.push_back(c);
-        }
-        for (int i = 0; i < kMessagesPerRound; ++i)
-            received.push_back(receiveOnly(plain.from, client, n + i));
-        n += kMessagesPerRound;
-    }
-    closeWindow(client);
-    closeWindow(server);
-    std::printf("send to partner's top line, %zu messages: window p50 %.1f us p99 %.1f us; plain socket p50 %.1f us p99 %.1f us\n",
-                ours.size(), percentile(ours, 0.5), percentile(ours, 0.99), percentile(reference, 0.5),
-                percentile(reference, 0.99));
-    // Where the time goes: the Server window's own work in the click, then the rest.
-    std::printf("of which in the Server window's click handler: p50 %.1f us\n", percentile(click, 0.5));
-    std::printf("RESULT | Send press to partner's top line, p50 | %.1f | %.1f | plain QUdpSocket one-way | us | <=5\n",
-                percentile(ours, 0.5), percentile(reference, 0.5));
-    std::printf("RESULT | Send press to partner's top line, p99 | %.1f | %.1f | plain QUdpSocket one-way | us | -\n",
-                percentile(ours, 0.99), percentile(reference, 0.99));
-    std::printf("RESULT | datagram to partner's top line (receive path alone), p50 | %.1f | %.1f | plain QUdpSocket one-way | us | -\n",
-                percentile(received, 0.5), percentile(reference, 0.5));
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -354,14 +238,6 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     vesk::applyAppearance(app);
-    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray("all");
-    if (mode != "all" && mode != "burst" && mode != "latency") {
-        std::fprintf(stderr, "usage: %s [all|burst|latency]\n", argv[0]);
-        return 2;
-    }
-    if (mode != "latency")
-        burst(kLoopback127);
-    if (mode != "burst")
-        latency(kLoopback127);
+    burst(kLoopback127);
     return 0;
 }

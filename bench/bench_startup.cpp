@@ -2,85 +2,20 @@
 // first top-level window is mapped, and its peak resident memory, for the real
 // program beside a minimal Qt Widgets program, alternating, under an Xvfb of our
 // own. Usage: bench_startup <program> <reference program> [runs] [idle ms]
-#include <xcb/xcb.h>
+#include "xsession.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void fail(const std::string& what)
-{
-    std::fprintf(stderr, "bench_startup: %s\n", what.c_str());
-    std::exit(1);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// Spawns with stdout and stderr on /dev/null, so the programs' warnings
-// neither cost terminal time nor clutter the figures.
-pid_t spawn(const std::vector<std::string>& args, char* const* env, int keepFd = -1)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    (void)keepFd; // inherited: it is opened without close-on-exec
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        fail("cannot start " + args[0] + ": " + std::strerror(rc));
-    return pid;
-}
-
-// Starts Xvfb on a free display it picks itself (-displayfd) and returns it.
-std::string startXvfb(pid_t& pid)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        fail("pipe failed");
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                 "-noreset"},
-                environ, fds[1]);
-    close(fds[1]);
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&p, 1, 10'000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    if (number.empty())
-        fail("Xvfb did not report its display (is the xvfb package installed?)");
-    return ":" + number;
-}
+using xsession::fail;
+using xsession::median;
+using xsession::spawn;
 
 struct Run {
     double startupMs;
@@ -163,19 +98,10 @@ int main(int argc, char* argv[])
         if (access(p.c_str(), X_OK) != 0)
             fail(p + " is not an executable (build it first)");
 
+    xsession::benchName = "bench_startup";
     pid_t xvfb = 0;
-    const std::string display = startXvfb(xvfb);
-    xcb_connection_t* conn = nullptr;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        conn = xcb_connect(display.c_str(), nullptr);
-        if (!xcb_connection_has_error(conn))
-            break;
-        xcb_disconnect(conn);
-        conn = nullptr;
-        usleep(100'000);
-    }
-    if (!conn)
-        fail("cannot connect to Xvfb on " + display);
+    const std::string display = xsession::startXvfb(xvfb);
+    xcb_connection_t* conn = xsession::connect(display);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_void_cookie_t selected = xcb_change_window_attributes_checked(conn, root, XCB_CW_EVENT_MASK, &mask);
@@ -185,20 +111,11 @@ int main(int argc, char* argv[])
     }
 
     // Both programs get the same environment: this one, on our display, xcb.
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0)
-            envStrings.emplace_back(*e);
-    envStrings.push_back("DISPLAY=" + display);
-    envStrings.emplace_back("QT_QPA_PLATFORM=xcb");
-    std::vector<char*> env;
-    for (std::string& s : envStrings)
-        env.push_back(s.data());
-    env.push_back(nullptr);
+    xsession::Environment env(display);
 
     // One start each first, unmeasured, so that both find the libraries cached.
-    const Run firstOurs = runOnce(conn, ours, env.data(), 0);
-    const Run firstReference = runOnce(conn, reference, env.data(), 0);
+    const Run firstOurs = runOnce(conn, ours, env.get(), 0);
+    const Run firstReference = runOnce(conn, reference, env.get(), 0);
     std::printf("first mapped windows: \"%s\" and \"%s\"\n", firstOurs.title.c_str(), firstReference.title.c_str());
 
     std::vector<double> oursMs, oursMiB, refMs, refMiB;
@@ -206,7 +123,7 @@ int main(int argc, char* argv[])
         // Alternating which goes first keeps a drift of the machine from favouring one.
         for (int k = 0; k < 2; ++k) {
             const bool isOurs = (i + k) % 2 == 0;
-            const Run r = runOnce(conn, isOurs ? ours : reference, env.data(), idleMs);
+            const Run r = runOnce(conn, isOurs ? ours : reference, env.get(), idleMs);
             (isOurs ? oursMs : refMs).push_back(r.startupMs);
             (isOurs ? oursMiB : refMiB).push_back(r.peakMiB);
         }

@@ -1,10 +1,19 @@
-# Window-level benchmarks: the transcript, a conversation window under a burst and
-# a send, and whole-program start-up beside a minimal Qt Widgets program.
+# Window-level benchmarks: the transcript, a conversation window under a burst,
+# the time to a painted line, the real program under floods, and whole-program
+# start-up beside a minimal Qt Widgets program.
 add_executable(bench_transcript ${CMAKE_CURRENT_LIST_DIR}/bench_transcript.cpp)
 target_link_libraries(bench_transcript PRIVATE vesk_app)
 
 add_executable(bench_conversation ${CMAKE_CURRENT_LIST_DIR}/bench_conversation.cpp)
 target_link_libraries(bench_conversation PRIVATE vesk_app Qt6::Network)
+
+# The traffic from outside the window's process: a plain sender of its own.
+add_executable(udp_sender ${CMAKE_CURRENT_LIST_DIR}/udp_sender.cpp)
+set_target_properties(udp_sender PROPERTIES AUTOMOC OFF)
+
+add_executable(bench_latency ${CMAKE_CURRENT_LIST_DIR}/bench_latency.cpp)
+target_link_libraries(bench_latency PRIVATE vesk_app Qt6::Network)
+add_dependencies(bench_latency udp_sender)
 
 # The reference for start-up: built with the same flags as the program itself.
 add_executable(minimal_qt ${CMAKE_CURRENT_LIST_DIR}/minimal_qt.cpp)
@@ -19,6 +28,11 @@ if(VESK_XCB_INCLUDE_DIR AND VESK_XCB_LIBRARY)
   set_target_properties(bench_startup PROPERTIES AUTOMOC OFF)
   target_include_directories(bench_startup PRIVATE ${VESK_XCB_INCLUDE_DIR})
   target_link_libraries(bench_startup PRIVATE ${VESK_XCB_LIBRARY})
+  add_executable(bench_flood ${CMAKE_CURRENT_LIST_DIR}/bench_flood.cpp)
+  set_target_properties(bench_flood PROPERTIES AUTOMOC OFF)
+  target_include_directories(bench_flood PRIVATE ${VESK_XCB_INCLUDE_DIR})
+  target_link_libraries(bench_flood PRIVATE ${VESK_XCB_LIBRARY})
+  add_dependencies(bench_flood udp_sender vesk)
 else()
-  message(STATUS "bench_startup left out: xcb headers not found (install libxcb1-dev)")
+  message(STATUS "bench_startup and bench_flood left out: xcb headers not found (install libxcb1-dev)")
 endif()

@@ -130,7 +130,9 @@ void TranscriptBox::insertNow(const QStringList& lines)
     QTextCursor after(doc);
     const QTextBlock next = doc->findBlockByNumber(lineBreaks(newest));
     after.setPosition(next.isValid() ? next.position() : doc->characterCount() - 1);
+    m_layout->setGeometryOnly(true);
     setTextCursor(after);
+    m_layout->setGeometryOnly(false);
 
     // Qt analysed the text of the line the caret was on to find it; where that
     // is a long line the caret has now left, let the analysis go, or every long

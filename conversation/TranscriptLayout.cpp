@@ -176,7 +176,8 @@ QTextLayout& TranscriptLayout::piece(const QTextBlock& block, Edges& edges, int 
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 {
-    if (!isDrawnInPieces(block))
+    const bool laidOut = !block.isValid() || block.layout()->lineCount() > 0;
+    if (laidOut || !(m_geometryOnly || block.length() > LongLine + 1))
         return QPlainTextDocumentLayout::blockBoundingRect(block);
     if (!block.isVisible())
         return QRectF();

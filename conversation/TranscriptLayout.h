@@ -32,6 +32,13 @@ public:
     static bool isDrawnInPieces(const QTextBlock& block);
 
     QRectF blockBoundingRect(const QTextBlock& block) const override;
+
+    // While on, a line Qt has not laid out yet is given one line's height
+    // without being laid out. Moving the caret, QPlainTextEdit works out the
+    // geometry of every line from the top of the view to where the caret was,
+    // only to repaint there: after a burst, dozens of lines the view will
+    // never show.
+    void setGeometryOnly(bool on) noexcept { m_geometryOnly = on; }
     QSizeF documentSize() const override;
 
     // Draws the part of a long line that lies between `left` and `right`
@@ -70,6 +77,7 @@ private:
     qreal m_lineHeight = 0;
     qreal m_longWidth = 0; // the widest long line measured so far
     int m_blockCount = 0;
+    bool m_geometryOnly = false;
 };
 
 } // namespace vesk
