@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFont>
 #include <QPlainTextDocumentLayout>
+#include <QTextBlockUserData>
 
 #include <memory>
 #include <vector>
@@ -39,6 +40,7 @@ public:
     // only to repaint there: after a burst, dozens of lines the view will
     // never show.
     void setGeometryOnly(bool on) noexcept { m_geometryOnly = on; }
+
     QSizeF documentSize() const override;
 
     // Draws the part of a long line that lies between `left` and `right`
@@ -55,7 +57,16 @@ protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
-    struct Edges;
+    // Where each piece of a long line starts, in characters and in pixels from the
+    // line's start, as far along the line as it has been measured.
+    struct Edges : QTextBlockUserData {
+        quint64 serial = 0;
+        quint64 fontGeneration = 0;
+        int length = -1; // of the block when measured; -1 when it must be measured again
+        std::vector<int> starts{0};
+        std::vector<qreal> x{0};
+    };
+
     struct Piece {
         quint64 line; // Edges::serial of the line it belongs to
         int index;
