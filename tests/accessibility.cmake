@@ -9,5 +9,4 @@ add_test(NAME vesk_accessibility
           $<TARGET_FILE:vesk>)
 set_tests_properties(vesk_accessibility PROPERTIES
   RESOURCE_LOCK vesk_fixed_ports
-  TIMEOUT 120
   SKIP_RETURN_CODE 77)

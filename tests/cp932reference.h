@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace cp932ref {
 
@@ -186,6 +187,20 @@ inline QString load(const QString& path, ReferenceTable& t)
     if (!file.open(QIODevice::ReadOnly))
         return file.errorString();
     return parse(file.readAll(), t);
+}
+
+// Bytes and code units spelled out for failure messages.
+inline QString hex(const QByteArray& b)
+{
+    return QString::fromLatin1(b.toHex(' '));
+}
+
+inline QString units(const QString& s)
+{
+    QStringList parts;
+    for (const QChar c : s)
+        parts << QStringLiteral("%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    return parts.join(u' ');
 }
 
 } // namespace cp932ref

@@ -13,6 +13,5 @@ foreach(_case ibus:xmodifiers ibus:qt_im_module fcitx5:xmodifiers)
   set_tests_properties(vesk_inputmethod_${_im}_${_how} PROPERTIES
     LABELS inputmethod
     RESOURCE_LOCK vesk_fixed_ports
-    TIMEOUT 120
     SKIP_RETURN_CODE 77)
 endforeach()

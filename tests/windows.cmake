@@ -1,2 +1,3 @@
 vesk_add_test(tst_transcript SOURCES tst_transcript.cpp LIBS vesk_conversation)
 vesk_add_test(tst_windows SOURCES tst_windows.cpp testsupport.h LIBS vesk_app BINDS_PORTS)
+vesk_add_test(tst_layout SOURCES tst_layout.cpp testsupport.h LIBS vesk_app)
