@@ -220,7 +220,7 @@ void copyAll()
     if (copied < box->capacity() * 9 / 10)
         fail("the copy does not hold the full transcript");
     std::printf("select all and copy of %lld characters: %.0f ms\n", qlonglong(copied), ms);
-    std::printf("RESULT | select all and copy of a full transcript (16 Mi units) | %.1f | 1000 | a second | ms | <=1\n", ms);
+    std::printf("RESULT | select all and copy of a full transcript (ten million units) | %.1f | 1000 | a second | ms | <=1\n", ms);
     delete box;
 }
 

@@ -16,12 +16,15 @@ class TranscriptLayout;
 class TranscriptBox : public QPlainTextEdit {
     Q_OBJECT
 public:
-    // The most the transcript keeps, in those units: 16 Mi, about 150,000
-    // messages of a hundred characters. A conversation never comes near it; a
-    // flood of large datagrams reaches it in seconds, and then the oldest lines
-    // at the bottom go, so that memory stays bounded and positions stay far
-    // from the edit control's 32-bit limit.
-    static constexpr qint64 DefaultCapacity = qint64(16) * 1024 * 1024;
+    // The most the transcript keeps, in those units: ten million, about
+    // 100,000 messages of a hundred characters. A conversation never comes near
+    // it; a flood of large datagrams reaches it in seconds, and then the oldest
+    // lines at the bottom go, so that memory stays bounded and positions stay
+    // far from the edit control's 32-bit limit. Qt compacts the document's text
+    // once its buffer is 90 % full, and grows that buffer to the next power of
+    // two: at ten million the text fills 60 % of it, so compacting is rare.
+    // Just below 16 Mi it would compact the whole text at every edit.
+    static constexpr qint64 DefaultCapacity = 10'000'000;
 
     explicit TranscriptBox(QWidget* parent = nullptr);
 
