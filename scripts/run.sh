@@ -4,12 +4,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh run
 cmake --preset release >/dev/null
-cmake --build --preset release --target vesk
 exe=build/release/app/vesk
-# The fixed ports 1001 and 1002 are below 1024: on Linux an ordinary user needs
-# this one capability to bind them.
-if [ "$(id -u)" -ne 0 ] && ! getcap "$exe" | grep -q cap_net_bind_service; then
-  echo "Granting $exe the right to use ports below 1024 (sudo setcap)..."
-  sudo setcap cap_net_bind_service=+ep "$exe" || echo "Could not grant it; binding the port will fail." >&2
+# A copy an older version of this script gave a capability is linked anew.
+if command -v getcap >/dev/null && [ -n "$(getcap "$exe" 2>/dev/null)" ]; then rm -f "$exe"; fi
+cmake --build --preset release --target vesk
+# The fixed ports 1001 and 1002 are below 1024. The program holds no privilege:
+# it starts through authbind, which binds those two ports once they are
+# granted, as the package grants them (asked for once, through sudo).
+if [ "$(id -u)" -ne 0 ] && { [ ! -e '/etc/authbind/byport/!1001' ] || [ ! -e '/etc/authbind/byport/!1002' ]; }; then
+  echo "Granting ports 1001 and 1002 to every user through authbind (sudo)..."
+  sudo sh packaging/postinst configure || echo "Could not grant them; binding the port will fail." >&2
 fi
-exec "$exe"
+exec authbind "$exe"

@@ -1,23 +1,34 @@
 #!/usr/bin/env bash
 # Installs whatever this Debian 12 machine lacks for the given purpose, and
 # nothing when everything is there already.
-#   setup.sh run    compiler, CMake, Qt 6, a Japanese font
+#   setup.sh run    compiler, CMake, Qt 6, a Japanese font, authbind (ports 1001/1002)
 #   setup.sh test   the same, plus what the tests, fuzzing and packaging use
 #   setup.sh bench  the same as test, plus what the benchmarks use
 #   setup.sh docs   the same as test, plus what the screenshots use
+#   setup.sh windows  the same as test, plus the Windows cross build and Wine
 set -euo pipefail
 
 purpose=${1:-run}
-packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic libcap2-bin)
+packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic authbind)
 case "$purpose" in
   run) ;;
-  test|bench|docs)
+  test|bench|docs|windows)
     packages+=(clang libclang-rt-14-dev xvfb xdotool x11-utils
-               desktop-file-utils appstream dpkg-dev file iproute2 xclip)
+               desktop-file-utils appstream dpkg-dev file iproute2 mount xclip libcap2-bin)
+    # The accessibility bus and what reads it the way a screen reader does.
+    packages+=(at-spi2-core dbus-daemon python3-pyatspi python3-xlib)
+    # Real input methods typed through in the input method tests.
+    packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy
+               fcitx5 fcitx5-frontend-qt6 fcitx5-anthy)
     if [ "$purpose" = bench ]; then packages+=(libxcb1-dev time); fi
     if [ "$purpose" = docs ]; then packages+=(imagemagick); fi
+    if [ "$purpose" = windows ]; then
+      # dpkg-dev unpacks Debian's Qt source; tcpdump reads the datagrams on the wire.
+      packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 qt6-base-dev-tools
+                 wine wine64 zip unzip dpkg-dev tcpdump)
+    fi
     ;;
-  *) echo "usage: $0 run|test|bench|docs" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|bench|docs|windows" >&2; exit 2 ;;
 esac
 
 missing=()

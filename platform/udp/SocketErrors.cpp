@@ -94,12 +94,15 @@ QString bindFailure(const QUdpSocket& socket, int port)
                           detail);
     case QAbstractSocket::SocketAccessError:
 #ifdef Q_OS_LINUX
+        // The program holds no privilege; authbind's helper binds the port when
+        // the administrator allows it (its file name carries "!" from 512 up).
         if (port > 0 && port < 1024)
             return withDetail(
                 QStringLiteral("Linux では 1024 より小さい番号のポートは特権のあるプログラムしか開けません。"
-                               "管理者に次のコマンドで許可してもらってください: "
-                               "sudo setcap cap_net_bind_service=+ep %1")
-                    .arg(programPath()),
+                               "ポート %2 を使う許可は、管理者がファイル /etc/authbind/byport/%3%2 で与えます。"
+                               "許可があれば、次のように authbind を通して起動してください: authbind %1")
+                    .arg(programPath(), QString::number(port),
+                         port >= 512 ? QStringLiteral("!") : QString()),
                 detail);
 #else
         Q_UNUSED(port);
