@@ -56,20 +56,20 @@ void TranscriptLayout::measure(const QTextBlock& block, Edges& edges, int untilP
     const auto reached = [&] {
         return edges.starts.back() == length || (edges.starts.back() >= untilPosition && edges.x.back() > untilX);
     };
-    if (reached())
-        return;
     while (!reached()) {
         const int from = edges.starts.back();
-        // A piece more than asked for, and one more character so that a
-        // surrogate pair on the edge stays whole: every round ends a piece.
+        // A piece more than asked for, and one more character: a piece never
+        // ends where the next character is unseen, so a surrogate pair on the
+        // edge stays whole, and every round still ends a piece.
         const int to = std::min(length, std::max(untilPosition, from) + PieceLength + 1);
         const QString text = textOf(block, from, to);
         qreal x = edges.x.back();
         for (int i = from; i < to; ++i) {
             const QChar ch = text[i - from];
             x += advance(ch.unicode());
-            const bool splitsPair = ch.isHighSurrogate() && i + 1 < to && text[i + 1 - from].isLowSurrogate();
-            if ((i + 1 - edges.starts.back() >= PieceLength && !splitsPair) || i + 1 == length) {
+            const bool seen = i + 1 < to;
+            const bool splitsPair = ch.isHighSurrogate() && seen && text[i + 1 - from].isLowSurrogate();
+            if ((i + 1 - edges.starts.back() >= PieceLength && seen && !splitsPair) || i + 1 == length) {
                 edges.starts.push_back(i + 1);
                 edges.x.push_back(x);
                 if (reached())
@@ -145,7 +145,8 @@ void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, 
         const QPointF at(x0 + edges.x[std::size_t(k)], topLeft.y());
         layout.draw(painter, at, ranges);
         const int caret = context.cursorPosition - start;
-        if (caret >= 0 && (caret < length || (caret == length && edges.starts.back() == block.length() - 1)))
+        const bool lineEnd = k == pieces - 1 && edges.starts.back() == block.length() - 1;
+        if (caret >= 0 && (caret < length || (caret == length && lineEnd)))
             layout.drawCursor(painter, at, caret, cursorWidth);
     }
 }
