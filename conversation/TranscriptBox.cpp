@@ -3,6 +3,7 @@
 #include "conversation/TranscriptLayout.h"
 #include "platform/error/VeskError.h"
 
+#include <QApplication>
 #include <QLocale>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -48,6 +49,21 @@ TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setTabChangesFocus(true); // Tab moves on to End, as in the edit control
+
+    // Qt blinks the caret by repainting where it believes the caret is: the
+    // start of a long line. Repaint the line the caret is really on instead.
+    m_longLineBlink = new QTimer(this);
+    m_longLineBlink->setInterval(qMax(QApplication::cursorFlashTime() / 2, 100));
+    connect(m_longLineBlink, &QTimer::timeout, this, [this] {
+        const QRectF line = blockBoundingGeometry(textCursor().block()).translated(contentOffset());
+        viewport()->update(QRect(0, int(line.top()), viewport()->width(), int(line.height()) + 1));
+    });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
+        if (TranscriptLayout::isDrawnInPieces(textCursor().block()))
+            m_longLineBlink->start();
+        else
+            m_longLineBlink->stop();
+    });
 }
 
 QString TranscriptBox::droppedNotice() const

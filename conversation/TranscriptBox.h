@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTimer>
 
 class QMimeData;
 
@@ -53,17 +54,21 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
     void insertNow(const QStringList& lines); // oldest first
     void keepWithinCapacity();
+    int longLinePositionAt(QPointF at, int scrolled) const;
     void placeCaretInLongLine(QPointF at, int scrolled, bool extend);
     void showCaretInLongLine();
 
     TranscriptLayout* m_layout;
+    QTimer* m_longLineBlink; // repaints a caret that Qt, blinking it, would miss
     int m_batchDepth = 0;
     QStringList m_pending;
     qint64 m_capacity = DefaultCapacity;

@@ -1,6 +1,5 @@
 #include "conversation/TranscriptLayout.h"
 
-#include <QFontMetricsF>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -23,10 +22,9 @@ bool TranscriptLayout::isDrawnInPieces(const QTextBlock& block)
 void TranscriptLayout::followFont()
 {
     const QFont font = document()->defaultFont();
-    if (font == m_font && !m_advances.empty())
+    if (font == m_font && m_lineHeight > 0)
         return;
     m_font = font;
-    m_advances.assign(0x10000, -1.0f);
     m_pieces.clear();
     ++m_fontGeneration;
     // As QPlainTextDocumentLayout lays out a line: leading included.
@@ -38,19 +36,6 @@ void TranscriptLayout::followFont()
     m_lineHeight = line.height();
 }
 
-qreal TranscriptLayout::advance(char16_t unit)
-{
-    float& a = m_advances[unit];
-    if (a < 0) {
-        const QFontMetricsF metrics(m_font);
-        // A surrogate pair is one wide character; each half takes half of it.
-        a = QChar::isSurrogate(unit) ? float(metrics.horizontalAdvance(QChar(0x3000)) / 2)
-                                     : float(metrics.horizontalAdvance(QChar(unit)));
-    }
-    return a;
-}
-
-
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 {
     const bool laidOut = !block.isValid() || block.layout()->lineCount() > 0;
@@ -58,13 +43,13 @@ QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
         return QPlainTextDocumentLayout::blockBoundingRect(block);
     if (!block.isVisible())
         return QRectF();
-    auto* self = const_cast<TranscriptLayout*>(this);
-    self->followFont();
-    const qreal margin = document()->documentMargin();
-    const qreal width = estimatedWidth(block, static_cast<const Edges*>(block.userData()));
-    QRectF r(0, 0, width + 2 * margin, m_lineHeight);
+    const_cast<TranscriptLayout*>(this)->followFont();
+    // No width: QPlainTextEdit scrolls to the caret through the line's first
+    // row, which such a line does not have, and takes an empty rectangle as the
+    // sign to leave it alone. The width of long lines is in documentSize.
+    QRectF r(0, 0, 0, m_lineHeight);
     if (!block.next().isValid())
-        r.adjust(0, 0, 0, margin);
+        r.adjust(0, 0, 0, document()->documentMargin());
     return r;
 }
 
@@ -87,6 +72,8 @@ void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdde
             break;
     }
     const int blocks = doc->blockCount();
+    if (charsRemoved > 0)
+        m_longWidth = 0; // measured again as the long lines still there are drawn
     if (first == last && blocks == m_blockCount && first.isValid() && first.length() > LongLine + 1) {
         // An edit inside a long line: QPlainTextDocumentLayout would lay the
         // whole line out again right here.

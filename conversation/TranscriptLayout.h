@@ -18,8 +18,8 @@ namespace vesk {
 // and more, every time the line is laid out again. Such long lines are never
 // laid out whole here: each takes one line's height, and drawLongLine draws
 // only the pieces of it in view, each piece shaped on its own. Positions along
-// the line come from the characters' advances, which cost no shaping, summed
-// only as far along the line as anything has been looked at.
+// the line come from the pieces' widths, found only as far along the line as
+// anything has been looked at.
 class TranscriptLayout : public QPlainTextDocumentLayout {
     Q_OBJECT
 public:
@@ -77,11 +77,9 @@ private:
     void measure(const QTextBlock& block, Edges& edges, int untilPosition, qreal untilX);
     QTextLayout& piece(const QTextBlock& block, Edges& edges, int index);
     qreal estimatedWidth(const QTextBlock& block, const Edges* edges) const;
-    qreal advance(char16_t unit);
     void followFont();
 
     QFont m_font;
-    std::vector<float> m_advances; // per UTF-16 unit, negative until measured
     std::vector<Piece> m_pieces;   // the most recently drawn pieces, newest last
     quint64 m_nextSerial = 1;
     quint64 m_fontGeneration = 0;

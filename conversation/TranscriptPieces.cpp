@@ -13,7 +13,7 @@ namespace vesk {
 
 namespace {
 
-constexpr int PieceLength = 64; // characters shaped together: a few more than a view shows
+constexpr int PieceLength = 64; // characters shaped together: more than a view shows
 constexpr std::size_t KeptPieces = 64; // shaped pieces kept for the next paint
 
 // Characters [from, to) of a block, without copying a long line out whole.
@@ -49,33 +49,20 @@ TranscriptLayout::Edges& TranscriptLayout::edgesOf(const QTextBlock& block)
 }
 
 // Extends the measured part of the line until it covers `untilPosition` and
-// reaches past `untilX`, or the line's end.
+// reaches past `untilX`, or the line's end. Each piece's width is that of the
+// piece as it is drawn, shaped on its own, so the pieces meet exactly.
 void TranscriptLayout::measure(const QTextBlock& block, Edges& edges, int untilPosition, qreal untilX)
 {
     const int length = block.length() - 1;
-    const auto reached = [&] {
-        return edges.starts.back() == length || (edges.starts.back() >= untilPosition && edges.x.back() > untilX);
-    };
-    while (!reached()) {
-        const int from = edges.starts.back();
-        // A piece more than asked for, and one more character: a piece never
-        // ends where the next character is unseen, so a surrogate pair on the
-        // edge stays whole, and every round still ends a piece.
-        const int to = std::min(length, std::max(untilPosition, from) + PieceLength + 1);
-        const QString text = textOf(block, from, to);
-        qreal x = edges.x.back();
-        for (int i = from; i < to; ++i) {
-            const QChar ch = text[i - from];
-            x += advance(ch.unicode());
-            const bool seen = i + 1 < to;
-            const bool splitsPair = ch.isHighSurrogate() && seen && text[i + 1 - from].isLowSurrogate();
-            if ((i + 1 - edges.starts.back() >= PieceLength && seen && !splitsPair) || i + 1 == length) {
-                edges.starts.push_back(i + 1);
-                edges.x.push_back(x);
-                if (reached())
-                    break;
-            }
-        }
+    const QTextDocument* doc = document();
+    while (edges.starts.back() < length && (edges.starts.back() < untilPosition || edges.x.back() <= untilX)) {
+        int to = std::min(length, edges.starts.back() + PieceLength);
+        if (to < length && doc->characterAt(block.position() + to).isLowSurrogate())
+            ++to; // never inside a surrogate pair
+        edges.starts.push_back(to);
+        edges.x.push_back(edges.x.back());
+        const int k = int(edges.starts.size()) - 2;
+        edges.x.back() += piece(block, edges, k).lineAt(0).horizontalAdvance();
     }
 
     const qreal width = estimatedWidth(block, &edges) + 2 * document()->documentMargin() + 1;

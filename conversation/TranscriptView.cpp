@@ -50,6 +50,12 @@ void TranscriptBox::keyPressEvent(QKeyEvent* event)
     showCaretInLongLine();
 }
 
+void TranscriptBox::inputMethodEvent(QInputMethodEvent* event)
+{
+    QPlainTextEdit::inputMethodEvent(event);
+    showCaretInLongLine();
+}
+
 void TranscriptBox::mousePressEvent(QMouseEvent* event)
 {
     const int scrolled = horizontalScrollBar()->value();
@@ -66,34 +72,65 @@ void TranscriptBox::mouseMoveEvent(QMouseEvent* event)
         placeCaretInLongLine(event->position(), scrolled, true);
 }
 
+void TranscriptBox::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const int scrolled = horizontalScrollBar()->value();
+    QPlainTextEdit::mouseDoubleClickEvent(event);
+    const int position = longLinePositionAt(event->position(), scrolled);
+    if (event->button() != Qt::LeftButton || position < 0)
+        return;
+    QTextCursor word(document());
+    word.setPosition(position);
+    word.select(QTextCursor::WordUnderCursor);
+    setTextCursor(word);
+    horizontalScrollBar()->setValue(scrolled);
+}
+
 // QPlainTextEdit finds no characters in a line it has not laid out: it puts
-// the caret at the line's start and scrolls there. This puts it where the
-// pointer was, in the view as it was (`scrolled`).
-void TranscriptBox::placeCaretInLongLine(QPointF at, int scrolled, bool extend)
+// the caret at the line's start and scrolls there. These find the position
+// under the pointer in such a line, in the view as it was (`scrolled`), and
+// put the caret there; -1 where the pointer is not over one.
+int TranscriptBox::longLinePositionAt(QPointF at, int scrolled) const
 {
     const QTextBlock block = cursorForPosition(at.toPoint()).block();
     if (!TranscriptLayout::isDrawnInPieces(block))
+        return -1;
+    return block.position() + m_layout->positionAt(block, at.x() + scrolled);
+}
+
+void TranscriptBox::placeCaretInLongLine(QPointF at, int scrolled, bool extend)
+{
+    const int position = longLinePositionAt(at, scrolled);
+    if (position < 0)
         return;
-    const int position = block.position() + m_layout->positionAt(block, at.x() + scrolled);
     QTextCursor c = textCursor();
     c.setPosition(position, extend ? QTextCursor::KeepAnchor : QTextCursor::MoveAnchor);
     setTextCursor(c);
     horizontalScrollBar()->setValue(scrolled);
+    showCaretInLongLine(); // a line cut off at the bottom comes into view
 }
 
-// Keys move the caret along a long line by characters; Qt scrolled to where
-// it believes the caret is (the line's start), so bring the real one into view.
+// Qt cannot bring a caret in a long line into view (it knows no row of the
+// line to scroll to), so this does: the line up or down into the view, then
+// across to the caret.
 void TranscriptBox::showCaretInLongLine()
 {
     const QTextCursor c = textCursor();
     const QTextBlock block = c.block();
     if (!TranscriptLayout::isDrawnInPieces(block))
         return;
+    // Without wrapping, the vertical scroll bar counts lines, one per block.
+    QScrollBar* down = verticalScrollBar();
+    const QRectF line = blockBoundingGeometry(block).translated(contentOffset());
+    if (line.top() < 0)
+        down->setValue(block.blockNumber());
+    else if (line.bottom() > viewport()->height())
+        down->setValue(down->value() + int((line.bottom() - viewport()->height()) / line.height()) + 1);
     const qreal x = m_layout->xOf(block, c.positionInBlock());
-    QScrollBar* bar = horizontalScrollBar();
+    QScrollBar* across = horizontalScrollBar();
     const int width = viewport()->width();
-    if (x < bar->value() || x > bar->value() + width - cursorWidth())
-        bar->setValue(int(x) - width / 2);
+    if (x < across->value() || x > across->value() + width - cursorWidth())
+        across->setValue(int(x) - width / 2);
     viewport()->update();
 }
 

@@ -1,9 +1,7 @@
 // The transcript: newest line on top, the caret rule, batches that must look
-// exactly like lines put in one by one, the cap on its size, and long lines that
-// must look and answer the pointer as Qt's own lines do without being laid out.
+// exactly like lines put in one by one, the cap on its size, and plain copying.
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
-#include "conversation/TranscriptLayout.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -28,8 +26,6 @@ private slots:
     void newLineIsInViewEvenAfterScrolling();
     void capDropsTheOldestAndSaysSoOnce_data();
     void capDropsTheOldestAndSaysSoOnce();
-    void longLineLooksAndClicksLikeAShortOne_data();
-    void longLineLooksAndClicksLikeAShortOne();
     void copyIsPlainText();
 };
 
@@ -207,45 +203,6 @@ void TestTranscript::capDropsTheOldestAndSaysSoOnce()
     QCOMPARE(box.windowsText(), kept + notice);
     QCOMPARE(box.windowsLength(), box.windowsText().size());
     QCOMPARE(box.caretPosition(), qint32(lines.last().size())); // the caret rule still holds
-}
-
-void TestTranscript::longLineLooksAndClicksLikeAShortOne_data()
-{
-    QTest::addColumn<int>("scrolledTo"); // pixels
-    QTest::newRow("start of the line") << 0;
-    QTest::newRow("scrolled right") << 700;
-}
-
-// A line too long for Qt to lay out is drawn in pieces; what shows, and where a
-// click lands, must be what Qt's own layout of the same characters gives.
-void TestTranscript::longLineLooksAndClicksLikeAShortOne()
-{
-    QFETCH(int, scrolledTo);
-    QString text;
-    for (int i = 0; i < 3000; ++i)
-        text += QChar(i % 3 ? char16_t(u'ぁ' + i % 80) : char16_t(u'A' + i % 26));
-    TranscriptBox longBox, shortBox;
-    const auto fill = [](TranscriptBox& box, const QString& line) {
-        box.resize(249, 161);
-        box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, line));
-        box.show();
-        return QTest::qWaitForWindowExposed(&box);
-    };
-    QVERIFY(fill(longBox, text));
-    QVERIFY(fill(shortBox, text.left(vesk::TranscriptLayout::LongLine - 100)));
-    for (TranscriptBox* box : {&longBox, &shortBox}) {
-        box->horizontalScrollBar()->setValue(scrolledTo);
-        QCOMPARE(box->horizontalScrollBar()->value(), scrolledTo);
-    }
-    QVERIFY(longBox.document()->firstBlock().layout()->lineCount() == 0); // never laid out whole
-    QCOMPARE(longBox.viewport()->grab().toImage(), shortBox.viewport()->grab().toImage());
-
-    for (const int x : {30, 131, 240}) {
-        for (TranscriptBox* box : {&longBox, &shortBox})
-            QTest::mouseClick(box->viewport(), Qt::LeftButton, {}, QPoint(x, 8));
-        QCOMPARE(longBox.textCursor().position(), shortBox.textCursor().position());
-        QCOMPARE(longBox.horizontalScrollBar()->value(), scrolledTo);
-    }
 }
 
 void TestTranscript::copyIsPlainText()

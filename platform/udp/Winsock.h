@@ -75,6 +75,7 @@ private:
     QString m_remoteHost;
     qint32 m_remotePort = 0;
     QByteArray m_buffer = QByteArray(MaxDatagramSize + 1, Qt::Uninitialized);
+    qint64 m_held = -1; // size of a datagram read into m_buffer but not queued yet
     std::deque<QByteArray> m_waiting;
     // How many of the newest waiting datagrams have had no DataArrival yet.
     qsizetype m_unannounced = 0;

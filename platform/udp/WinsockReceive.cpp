@@ -45,10 +45,14 @@ QByteArray Winsock::GetBytes()
 
 bool Winsock::readOne(QUdpSocket& socket)
 {
-    const qint64 size = socket.readDatagram(m_buffer.data(), m_buffer.size());
-    if (size < 0)
-        return false;
-    m_waiting.emplace_back(m_buffer.constData(), qsizetype(size));
+    if (m_held < 0) {
+        m_held = socket.readDatagram(m_buffer.data(), m_buffer.size());
+        if (m_held < 0)
+            return false;
+    }
+    // Out of memory here, the datagram stays held in the buffer for the next turn.
+    m_waiting.emplace_back(m_buffer.constData(), qsizetype(m_held));
+    m_held = -1;
     ++m_unannounced;
     return true;
 }
@@ -102,7 +106,7 @@ void Winsock::readPending()
                     continue;
                 }
             } catch (const std::bad_alloc&) {
-                break; // what was not read waits in the system for the next turn
+                break; // the rest waits for the next turn, the system holding it
             }
         }
         if (!batchOpen) {
@@ -119,15 +123,15 @@ void Winsock::readPending()
         if (gone())
             return;
     }
-    if (!batchOpen)
-        return;
-    emit ArrivalBatchFinished();
-    if (gone())
-        return;
+    if (batchOpen) {
+        emit ArrivalBatchFinished();
+        if (gone())
+            return;
+    }
     // What is left comes with the next turn. And a slot may have run a nested
     // loop: Qt then swallows the readyRead of what came in meanwhile and never
-    // repeats it, so look again from the loop.
-    if (!m_relook.isActive())
+    // repeats it, so look again from the loop; likewise for a held datagram.
+    if ((batchOpen || m_held >= 0) && !m_relook.isActive())
         m_relook.start();
 }
 
