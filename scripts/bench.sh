@@ -39,7 +39,7 @@ mkdir -p "$logs"
 export QT_QPA_PLATFORM=offscreen # the in-process windows; bench_startup uses its own Xvfb
 
 # Known benchmarks first, in this order; any other bench_* built runs after them.
-order=(bench_transcript bench_conversation bench_burst bench_cp932 bench_startup)
+order=(bench_transcript bench_conversation bench_latency bench_flood bench_burst bench_cp932 bench_startup)
 benches=()
 for name in "${order[@]}"; do
   [ -x "$build/bench/$name" ] && benches+=("$name")
@@ -54,6 +54,9 @@ failed=()
 for name in "${benches[@]}"; do
   args=()
   [ "$name" = bench_startup ] && args=("$build/app/vesk" "$build/bench/minimal_qt")
+  [ "$name" = bench_latency ] && args=("$build/bench/udp_sender")
+  # Each flood runs for a minute by default; VESK_FLOOD_SECONDS shortens them.
+  [ "$name" = bench_flood ] && args=("$build/app/vesk" "$build/bench/udp_sender" "${VESK_FLOOD_SECONDS:-60}")
   echo "== Run $name"
   start=$SECONDS
   # In a network namespace of its own where it can, like the port-binding tests.
@@ -65,6 +68,21 @@ for name in "${benches[@]}"; do
     failed+=("$name")
   fi
 done
+
+# The Windows program: the zip's size and start-up under Wine. scripts/windows.sh
+# builds the Windows Qt the first time (about 20 minutes, then cached);
+# VESK_BENCH_WINDOWS=0 leaves these figures out.
+if [ "${VESK_BENCH_WINDOWS:-1}" != 0 ] && [ -x "$build/bench/bench_startup" ]; then
+  benches+=(windows)
+  echo "== Run windows (scripts/windows.sh bench)"
+  start=$SECONDS
+  if VESK_JOBS=$jobs scripts/windows.sh bench "$build/bench/bench_startup" >"$logs/windows.out" 2>"$logs/windows.err"; then
+    echo "   done in $((SECONDS - start)) s"
+  else
+    echo "   FAILED (exit $?) after $((SECONDS - start)) s"
+    failed+=(windows)
+  fi
+fi
 
 # Collects every figure as: bench|figure|ours|reference|reference name|unit|target
 results=$logs/results.txt

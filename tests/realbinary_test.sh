@@ -113,14 +113,8 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 chown "$uid:$gid" "$XDG_RUNTIME_DIR"
 
-# The one visible window of process $1 whose title is exactly $2; waits for it.
-window_of() {
-  local id
-  id=$(timeout 20 xdotool search --sync --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1) ||
-    fail "no window \"$2\" for process $1"
-  [ -n "$id" ] || fail "no window \"$2\" for process $1"
-  echo "$id"
-}
+
+. "$(dirname "$0")/xdrive.sh"
 
 # Without a window manager every window opens at the same place; each copy
 # gets its own half of the screen so that clicks land on the intended one.
@@ -138,34 +132,8 @@ type_into() {
   xdotool type --delay 30 -- "$2"
 }
 
-# The whole transcript of conversation window $1, read as a person would copy it.
-transcript_of() {
-  xdotool windowfocus --sync "$1"
-  # The transcript box sits at (16, 64) and is 249 x 161 pixels.
-  xdotool mousemove --window "$1" 120 140 click 1
-  xdotool key ctrl+a ctrl+c
-  sleep 0.2
-  xclip -o -selection clipboard 2>/dev/null || true
-}
 
-# Waits until the transcript of window $1 reads exactly $2.
-expect_transcript() {
-  local got=""
-  for _ in $(seq 25); do
-    got=$(transcript_of "$1")
-    [ "$got" = "$2" ] && return 0
-    sleep 0.2
-  done
-  fail "transcript of $(xdotool getwindowname "$1") is [$got], expected [$2]"
-}
 
-# Fills in the start window $1 with 127.0.0.1: the first box has the focus.
-enter_loopback() {
-  type_into "$1" 127
-  xdotool key Tab; type_into "$1" 0
-  xdotool key Tab; type_into "$1" 0
-  xdotool key Tab; type_into "$1" 1
-}
 
 echo "== Starting two copies"
 "${as_user[@]}" "${launch[@]}" >"$work/server.log" 2>&1 &

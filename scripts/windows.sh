@@ -1,0 +1,214 @@
+#!/usr/bin/env bash
+# The Windows program, built and tested on this Debian 12 machine:
+#   1. installs what is missing (MinGW-w64, Wine, Xvfb, zip, ...);
+#   2. builds Qt 6 for Windows once, from Debian's own qt6-base source, and keeps
+#      it under ~/.cache/vesk (a new Qt, compiler or switch set builds it anew);
+#   3. cross-builds Vesk and leaves build/windows/vesk-<version>-windows-x64/ and
+#      build/windows/vesk-<version>-windows-x64.zip;
+#   4. runs the Qt Test suites built for Windows under Wine, and the real vesk.exe
+#      under Wine against the Linux build over UDP on 127.0.0.1.
+# Wine is not Windows: what only a real Windows machine shows is not tested here.
+#
+# VESK_WINDOWS_CACHE=<dir> keeps the Windows Qt there instead of ~/.cache/vesk.
+# VESK_JOBS=<n> limits parallel build jobs (default: the number of cores).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${VESK_JOBS:-$(nproc)}
+cache=${VESK_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vesk}
+out=$root/build/windows
+triple=x86_64-w64-mingw32
+
+die() { echo "windows.sh: $*" >&2; exit 1; }
+# Stopped from outside, the script still runs its EXIT clean-up.
+trap 'exit 143' TERM INT HUP
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || die "run as root or install sudo"
+  as_root=(sudo)
+fi
+
+# Qt for Windows: build_qt, and the cross toolchain Vesk shares with it.
+. "$root/scripts/windows-qt.sh"
+
+# ------------------------------------------------------------- Vesk for Windows
+cross=$out/cross
+
+build_vesk() {
+  echo "== Vesk for Windows: cross build in $cross"
+  local start=$SECONDS
+  mkdir -p "$out"
+  # CMake keeps the toolchain of an existing build folder: a new Qt needs a new folder.
+  if [ -f "$cross/CMakeCache.txt" ] && ! grep -qF "$qt_prefix/" "$cross/CMakeCache.txt"; then
+    rm -rf "$cross"
+  fi
+  # Qt's own toolchain file finds the Windows Qt and loads the MinGW toolchain;
+  # ctest runs the Windows test programs through Wine.
+  cmake -S "$root" -B "$cross" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$qt_prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/windows/wine_test.sh" \
+        -DVESK_BUILD_TESTS=ON -DVESK_BUILD_BENCH=ON >"$out/cross-configure.log" 2>&1 \
+    || { cat "$out/cross-configure.log" >&2; die "configuring the cross build failed"; }
+  # The program, the test suites and the start-up reference; the other
+  # benchmarks measure Linux and are not built.
+  cmake --build "$cross" -j "$jobs" --target vesk tests/all minimal_qt >"$out/cross-build.log" 2>&1 \
+    || { grep -A20 -m2 '^FAILED:' "$out/cross-build.log" >&2 || tail -n 40 "$out/cross-build.log" >&2
+         die "the cross build failed; the whole log is $out/cross-build.log"; }
+  if grep -q 'warning:' "$out/cross-build.log"; then
+    echo "   compiler warnings (the whole log is $out/cross-build.log):"
+    grep -A3 'warning:' "$out/cross-build.log" | head -n 40 | sed 's/^/   /'
+  fi
+  echo "   built in $((SECONDS - start)) s"
+}
+
+# The Linux program, the Windows program's partner in the end-to-end run.
+build_linux_peer() {
+  echo "== Vesk for Linux, the partner for the end-to-end run: build in $out/linux"
+  cmake -S "$root" -B "$out/linux" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DVESK_BUILD_TESTS=OFF -DVESK_BUILD_BENCH=OFF >"$out/linux-configure.log" 2>&1 \
+    || { cat "$out/linux-configure.log" >&2; die "configuring the Linux build failed"; }
+  cmake --build "$out/linux" -j "$jobs" --target vesk >"$out/linux-build.log" 2>&1 \
+    || { tail -n 40 "$out/linux-build.log" >&2; die "the Linux build failed; the log is $out/linux-build.log"; }
+}
+
+# -------------------------------------------------------- the portable folder
+# A program of the cross build: Qt puts every program and DLL of a Windows build
+# in the top build folder, beside each other.
+built() {
+  [ -f "$cross/$1" ] || die "$1 was not built in $cross"
+  echo "$cross/$1"
+}
+
+gcc_runtime_dir() { dirname "$("$triple-g++-posix" -print-libgcc-file-name)"; }
+
+# Copies into folder $1 every DLL that the programs and DLLs in it import and
+# that Qt or the MinGW runtime provides; the rest are Windows' own.
+copy_imported_dlls() {
+  local folder=$1 changed=1 file dll found dir
+  local search=("$qt_prefix/bin" "$(gcc_runtime_dir)" "/usr/$triple/lib")
+  while [ $changed -eq 1 ]; do
+    changed=0
+    while IFS= read -r -d '' file; do
+      for dll in $("$triple-objdump" -p "$file" | sed -n 's/^\s*DLL Name: //p'); do
+        [ -e "$folder/$dll" ] && continue
+        found=
+        for dir in "${search[@]}"; do
+          [ -f "$dir/$dll" ] && { found=$dir/$dll; break; }
+        done
+        [ -n "$found" ] || continue
+        cp "$found" "$folder/"
+        changed=1
+      done
+    done < <(find "$folder" -name '*.exe' -print0 -o -name '*.dll' -print0)
+  done
+}
+
+# Puts program $1 into folder $2 the way it ships: the platform plugin, the
+# native style, the DLLs they all import, stripped.
+deploy() {
+  local program=$1 folder=$2
+  mkdir -p "$folder/platforms" "$folder/styles"
+  cp "$program" "$folder/"
+  cp "$qt_prefix/plugins/platforms/qwindows.dll" "$folder/platforms/"
+  # The native look; without it Qt falls back to its plain Windows style.
+  cp "$qt_prefix/plugins/styles/qwindowsvistastyle.dll" "$folder/styles/"
+  copy_imported_dlls "$folder"
+  find "$folder" \( -name '*.exe' -o -name '*.dll' \) -exec "$triple-strip" --strip-unneeded {} +
+}
+
+package() {
+  local version name dir zipfile stamp
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$cross/CMakeCache.txt")
+  [ -n "$version" ] || die "no project version in $cross/CMakeCache.txt"
+  name=vesk-$version-windows-x64
+  dir=$out/$name
+  zipfile=$out/$name.zip
+  echo "== The portable folder and $name.zip"
+  rm -rf "$dir" "$zipfile"
+  deploy "$(built vesk.exe)" "$dir"
+  # The commit's time on every file, so the same sources give the same zip.
+  stamp=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
+  find "$dir" -exec touch -h -d "@$stamp" {} +
+  (cd "$out" && find "$name" | LC_ALL=C sort | zip -q -X -9 "$zipfile" -@)
+  portable_dir=$dir
+  portable_zip=$zipfile
+  echo "   $(find "$dir" -type f | wc -l) files, $(du -sk "$dir" | cut -f1) KiB unpacked; $(du -k "$zipfile" | cut -f1) KiB zipped"
+}
+
+# -------------------------------------------------------------- Wine runs
+# Each Wine run happens in a network namespace of its own (tests/isolated.sh),
+# with a wineserver started there and a Wine prefix of our own.
+export WINEPREFIX=$out/wine
+
+run_suites() {
+  echo "== The test suites for Windows, under Wine (not Windows)"
+  # ctest bounds each suite; this bounds the whole run.
+  timeout 1800 tests/isolated.sh bash tests/windows/suites.sh \
+    "$cross" "$qt_prefix/bin" "$(gcc_runtime_dir)" "/usr/$triple/lib" \
+    || die "the test suites under Wine failed (exit $?)"
+}
+
+run_end_to_end() {
+  echo "== vesk.exe from the zip under Wine (not Windows) and Vesk for Linux, over UDP on 127.0.0.1"
+  local unpacked
+  unpacked=$(mktemp -d)
+  # The program as a user gets it: unzipped, with nothing from the build around it.
+  unzip -q "$portable_zip" -d "$unpacked"
+  local status=0
+  timeout 600 tests/isolated.sh bash tests/windows/end_to_end.sh \
+    "$unpacked/$(basename "$portable_dir")/vesk.exe" "$out/linux/app/vesk" || status=$?
+  rm -rf "$unpacked"
+  [ $status -eq 0 ] || die "the end-to-end run under Wine failed (exit $status)"
+}
+
+# ----------------------------------------------------------------- benchmarks
+# Prints RESULT lines for scripts/bench.sh: the zip's size, and start-up of
+# vesk.exe under Wine to its start window mapped, beside a minimal Qt Widgets
+# program built and run the same way. $1 is the Linux bench_startup program.
+bench() {
+  local bench_startup=$1
+  [ -x "$bench_startup" ] || die "no bench_startup at $bench_startup"
+  local zip_kib minimal_kib scratch
+  zip_kib=$(du -k "$portable_zip" | cut -f1)
+  # The reference: the same deployment of the minimal program, zipped the same way.
+  scratch=$(mktemp -d)
+  deploy "$(built minimal_qt.exe)" "$scratch/minimal"
+  (cd "$scratch" && zip -q -r -X -9 minimal.zip minimal)
+  minimal_kib=$(du -k "$scratch/minimal.zip" | cut -f1)
+  awk -v o="$zip_kib" -v r="$minimal_kib" 'BEGIN {
+    printf "RESULT | Windows zip size | %.1f | %.1f | minimal Qt Widgets program zipped alike | MiB | -\n", o / 1024, r / 1024 }'
+  local status=0
+  timeout 900 tests/isolated.sh bash tests/windows/startup.sh "$bench_startup" \
+    "$portable_dir/vesk.exe" "$scratch/minimal/minimal_qt.exe" || status=$?
+  rm -rf "$scratch"
+  return $status
+}
+
+# --------------------------------------------------------------------- main
+mode=${1:-all}
+case "$mode" in
+  all)
+    scripts/setup.sh windows
+    build_qt
+    build_vesk
+    package
+    build_linux_peer
+    run_suites
+    run_end_to_end
+    echo "== Windows: the zip is $portable_zip"
+    ;;
+  build)
+    scripts/setup.sh windows
+    build_qt
+    build_vesk
+    package
+    ;;
+  bench)
+    [ $# -eq 2 ] || die "usage: $0 bench <bench_startup program>"
+    scripts/setup.sh windows >&2
+    { build_qt; build_vesk; package; } >&2
+    bench "$2"
+    ;;
+  *) die "usage: $0 [all|build|bench <bench_startup program>]" ;;
+esac

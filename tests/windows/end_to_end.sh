@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The Windows program under Wine and the Linux program talk over UDP on 127.0.0.1,
+# one message each way, driven by synthetic keyboard and mouse input under Xvfb.
+# Checked: what each window shows, and the exact bytes of each datagram on the
+# wire (read with tcpdump). Run it in a network namespace of its own.
+#   end_to_end.sh <vesk.exe> <Linux vesk>
+set -euo pipefail
+exe=$1
+linux=$2
+. "$(dirname "$0")/wine.sh"
+
+for tool in Xvfb xdotool xclip tcpdump timeout; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wine_stop
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+fail() {
+  exec >&2
+  echo "FAIL: $*"
+  echo "-- visible windows:"
+  local w
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    echo "   $w $(xdotool getwindowname "$w" 2>/dev/null) (pid $(xdotool getwindowpid "$w" 2>/dev/null))"
+  done
+  local log
+  for log in "$work"/*.log; do
+    [ -s "$log" ] && { echo "-- $(basename "$log"):"; tail -n 30 "$log"; }
+  done
+  exit 1
+}
+
+echo "   starting Xvfb, the wineserver and tcpdump"
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not report a display"
+export DISPLAY=":$(head -n1 "$work/display")"
+export LC_ALL=C.UTF-8
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+wine_start || fail "the wineserver did not start"
+
+tcpdump -i lo -n -U -Z root -w "$work/wire.pcap" 'udp and (dst port 1001 or dst port 1002)' >"$work/tcpdump.log" 2>&1 &
+tcpdump_pid=$!
+pids+=("$tcpdump_pid")
+for _ in $(seq 100); do
+  grep -q 'listening on' "$work/tcpdump.log" && break
+  sleep 0.1
+done
+grep -q 'listening on' "$work/tcpdump.log" || fail "tcpdump did not start"
+
+
+. "$(dirname "$0")/../xdrive.sh"
+
+focus() {
+  xdotool windowfocus --sync "$1"
+  sleep 0.3
+}
+
+type_into() {
+  focus "$1"
+  xdotool type --delay 40 -- "$2"
+}
+
+
+
+
+echo "   starting vesk.exe under Wine (Server) and Vesk for Linux (Client)"
+(cd "$(dirname "$exe")" && exec wine "$exe") >"$work/wine.log" 2>&1 &
+server=$!; pids+=("$server")
+QT_QPA_PLATFORM=xcb "$linux" >"$work/linux.log" 2>&1 &
+client=$!; pids+=("$client")
+
+# Wine's first window waits for its desktop process to start.
+main_s=$(window_of "$server" "Vesk -Main-" 60)
+main_c=$(window_of "$client" "Vesk -Main-")
+# Without a window manager both open at the same place: the Linux one moves aside.
+xdotool windowmove "$main_c" 512 0
+sleep 0.3
+
+focus "$main_s"
+enter_loopback "$main_s"
+xdotool key alt+s
+conv_s=$(window_of "$server" "Vesk - Server -")
+
+focus "$main_c"
+enter_loopback "$main_c"
+# optClient: frame at (8, 48), button at (8, 48) inside it, 57 x 12 pixels.
+xdotool mousemove --window "$main_c" 30 102 click 1
+xdotool key alt+s
+conv_c=$(window_of "$client" "Vesk - Client -")
+xdotool windowmove "$conv_c" 512 0
+sleep 0.3
+
+echo "   Linux to Windows: best-fit characters as Windows maps them"
+type_into "$conv_c" "了解です ¥é"
+xdotool key alt+s
+expect_transcript "$conv_s" '相手>> 了解です \e'
+# The sender's own line shows what went out, as the partner reads it.
+expect_transcript "$conv_c" '自分>> 了解です \e'
+
+echo "   Windows to Linux: half-width katakana, an NEC special character, kanji"
+xdotool mousemove --window "$conv_s" 120 30 click 1
+# Pasted: Wine reads the keyboard map once, so xdotool's way of typing characters
+# the keyboard lacks (remapping a spare key for each) reaches it as one repeated character.
+printf '%s' "ﾃｽﾄ①漢字 ok" | xclip -selection clipboard
+focus "$conv_s"
+xdotool key ctrl+v
+xdotool key alt+s
+expect_transcript "$conv_c" "相手>> ﾃｽﾄ①漢字 ok
+自分>> 了解です \\e"
+expect_transcript "$conv_s" "自分>> ﾃｽﾄ①漢字 ok
+相手>> 了解です \\e"
+
+echo "   the datagrams on the wire"
+sleep 0.5
+kill -INT "$tcpdump_pid"
+wait "$tcpdump_pid" 2>/dev/null || true
+# One line per datagram: "<destination port> <payload in hex>", the IP header's
+# own length taken from the packet.
+tcpdump -r "$work/wire.pcap" -n -x 2>/dev/null | awk '
+  function flush() { if (port != "") { ihl = substr(hex, 2, 1) * 8; print port, substr(hex, ihl + 17) } }
+  /^[0-9]/ { flush(); port = $5; sub(/^.*\./, "", port); sub(/:$/, "", port); hex = ""; next }
+  /0x[0-9a-f]+:/ { for (i = 2; i <= NF; ++i) hex = hex $i }
+  END { flush() }' >"$work/datagrams"
+expected="1002 97b989f082c582b7205c65
+1001 c3bdc487408abf8e9a206f6b"
+[ "$(cat "$work/datagrams")" = "$expected" ] ||
+  fail "datagrams on the wire were
+$(cat "$work/datagrams")
+expected
+$expected"
+echo "   1002: 97 b9 89 f0 82 c5 82 b7 20 5c 65 (Linux to Windows), 1001: c3 bd c4 87 40 8a bf 8e 9a 20 6f 6b (Windows to Linux)"
+echo "PASS"

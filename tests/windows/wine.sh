@@ -1,0 +1,43 @@
+# Sourced by the scripts that run Windows programs under Wine. Wine creates every
+# socket inside the wineserver, so the wineserver is started here, in the network
+# namespace the caller runs in, after ending one left running for the prefix.
+# Needs WINEPREFIX; wine_start creates the prefix the first time.
+: "${WINEPREFIX:?WINEPREFIX must name the Wine prefix to use}"
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEARCH=win64
+# No .NET or HTML engine: nothing here needs them, and Wine would offer to download them.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The Windows form of a Linux path: Wine's drive Z: is the Linux root.
+wine_path() {
+  printf 'Z:%s' "${1//\//\\}"
+}
+
+# Wine keeps the QT_* variables from Windows programs (they are taken to be
+# for Linux Qt) and hands them WINEQT_<name> as QT_<name> instead.
+wine_pass_qt_environment() {
+  local name
+  for name in $(compgen -e); do
+    case $name in QT_*) export "WINE$name=${!name}" ;; esac
+  done
+}
+
+wine_start() {
+  command -v wine >/dev/null || { echo "wine is not installed" >&2; return 1; }
+  wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w || { echo "a wineserver for $WINEPREFIX did not end" >&2; return 1; }
+  mkdir -p "$WINEPREFIX"
+  [ -f "$WINEPREFIX/system.reg" ] || echo "   creating the Wine prefix $WINEPREFIX"
+  wineserver -p >/dev/null 2>&1 </dev/null
+  # Boots the prefix (creating it the first time) and starts its background
+  # services now, with their output in a file: started later by a test program,
+  # they would keep that program's output pipe open, and its reader waiting.
+  local log="$WINEPREFIX/wineboot.log"
+  timeout 300 wine wineboot >"$log" 2>&1 </dev/null ||
+    { cat "$log" >&2; echo "wineboot failed" >&2; return 1; }
+}
+
+wine_stop() {
+  wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
+}

@@ -1,0 +1,44 @@
+# Driving the real program's windows under Xvfb with xdotool, shared by the
+# tests that run it. Sourced; the sourcing script defines fail (message, exit)
+# and type_into (window, text: types into whatever has the focus there).
+
+# The one visible window of process $1 whose title is exactly $2; waits for it
+# (up to $3 seconds, 20 by default).
+window_of() {
+  local id
+  id=$(timeout "${3:-20}" xdotool search --sync --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1) ||
+    fail "no window \"$2\" for process $1"
+  [ -n "$id" ] || fail "no window \"$2\" for process $1"
+  echo "$id"
+}
+
+# The whole transcript of conversation window $1, read as a person would copy it
+# (line breaks as "\n", whatever the platform puts on the clipboard).
+transcript_of() {
+  xdotool windowfocus --sync "$1"
+  sleep 0.3
+  # The transcript box sits at (16, 64) and is 249 x 161 pixels.
+  xdotool mousemove --window "$1" 120 140 click 1
+  xdotool key ctrl+a ctrl+c
+  sleep 0.3
+  timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' || true
+}
+
+# Waits until the transcript of window $1 reads exactly $2.
+expect_transcript() {
+  local got=""
+  for _ in $(seq 25); do
+    got=$(transcript_of "$1")
+    [ "$got" = "$2" ] && return 0
+    sleep 0.2
+  done
+  fail "transcript of $(xdotool getwindowname "$1") is [$got], expected [$2]"
+}
+
+# Fills in start window $1 with 127.0.0.1: the first box has the focus.
+enter_loopback() {
+  type_into "$1" 127
+  xdotool key Tab; type_into "$1" 0
+  xdotool key Tab; type_into "$1" 0
+  xdotool key Tab; type_into "$1" 1
+}
