@@ -50,19 +50,45 @@ TranscriptLayout::Edges& TranscriptLayout::edgesOf(const QTextBlock& block)
 
 // Extends the measured part of the line until it covers `untilPosition` and
 // reaches past `untilX`, or the line's end. Each piece's width is that of the
-// piece as it is drawn, shaped on its own, so the pieces meet exactly.
+// piece as it is drawn, shaped on its own, so the pieces meet exactly. Near the
+// measured end, the pieces are shaped as for drawing and kept; far along (a
+// scroll or a key that jumps), they are shaped a chunk of text at a time and
+// let go, so the pieces in view stay kept.
 void TranscriptLayout::measure(const QTextBlock& block, Edges& edges, int untilPosition, qreal untilX)
 {
     const int length = block.length() - 1;
-    const QTextDocument* doc = document();
-    while (edges.starts.back() < length && (edges.starts.back() < untilPosition || edges.x.back() <= untilX)) {
-        int to = std::min(length, edges.starts.back() + PieceLength);
-        if (to < length && doc->characterAt(block.position() + to).isLowSurrogate())
-            ++to; // never inside a surrogate pair
-        edges.starts.push_back(to);
-        edges.x.push_back(edges.x.back());
-        const int k = int(edges.starts.size()) - 2;
-        edges.x.back() += piece(block, edges, k).lineAt(0).horizontalAdvance();
+    const auto reached = [&] {
+        return edges.starts.back() == length || (edges.starts.back() >= untilPosition && edges.x.back() > untilX);
+    };
+    while (!reached()) {
+        const int from = edges.starts.back();
+        const bool far = untilPosition - from > 2 * PieceLength || untilX - edges.x.back() > 30 * PieceLength;
+        // One character past the last piece, to see whether a piece would end
+        // inside a surrogate pair.
+        const QString text = textOf(block, from, std::min(length, from + (far ? 64 : 1) * PieceLength + 2));
+        int start = 0;
+        while (!reached()) {
+            int end = std::min(int(text.size()), start + PieceLength);
+            if (end < text.size() && text[end].isLowSurrogate())
+                ++end;
+            if (end == text.size() && from + end < length)
+                break; // the character after it is not in `text`: the next round sees it
+            edges.starts.push_back(from + end);
+            edges.x.push_back(edges.x.back());
+            if (far) {
+                QTextLayout layout(text.mid(start, end - start), m_font);
+                QTextOption option = document()->defaultTextOption();
+                option.setWrapMode(QTextOption::NoWrap);
+                layout.setTextOption(option);
+                layout.beginLayout();
+                const QTextLine line = layout.createLine();
+                layout.endLayout();
+                edges.x.back() += line.horizontalAdvance();
+            } else {
+                edges.x.back() += piece(block, edges, int(edges.starts.size()) - 2).lineAt(0).horizontalAdvance();
+            }
+            start = end;
+        }
     }
 
     const qreal width = estimatedWidth(block, &edges) + 2 * document()->documentMargin() + 1;
