@@ -90,17 +90,19 @@ void Winsock::readPending()
     bool batchOpen = false;
     for (;;) {
         if (m_unannounced == 0) {
-            // At least one read even when nothing seems to wait: only a read
-            // clears Qt's "readyRead already signalled" mark, and with it left
-            // set Qt turns the notifier off at the next datagram for good.
-            if (readOnce && (bytes >= TurnBytes || !socket->hasPendingDatagrams()
-                             || std::chrono::steady_clock::now() - started >= TurnTime))
+            // Reads until the system has nothing more, rather than asking first:
+            // one call a datagram instead of two. There is always at least one
+            // read, which is also what clears Qt's "readyRead already signalled"
+            // mark; left set, Qt turns the notifier off at the next datagram.
+            if (readOnce && (bytes >= TurnBytes || std::chrono::steady_clock::now() - started >= TurnTime))
                 break;
             readOnce = true;
             try {
                 if (!readOne(*socket)) {
-                    // Nothing there, or unreadable (on Windows an ICMP
-                    // port-unreachable shows up so): skip it, never spin on it.
+                    if (socket->error() == QAbstractSocket::TemporaryError)
+                        break; // nothing waits
+                    // Unreadable (on Windows an ICMP port-unreachable shows up
+                    // so): skip it, but never spin on it.
                     if (++failedReads >= MaxFailedReadsPerTurn)
                         break;
                     continue;
