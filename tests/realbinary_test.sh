@@ -95,16 +95,8 @@ as_user=(env HOME="$work/home" PATH="$work/root/usr/bin:$PATH"
          setpriv --reuid="$uid" --regid="$gid" --clear-groups)
 
 echo "== Starting Xvfb"
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report a display"
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$(dirname "$0")/xdrive.sh"
+start_xvfb
 echo "   DISPLAY=$DISPLAY"
 
 export QT_QPA_PLATFORM=xcb
@@ -113,8 +105,6 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 chown "$uid:$gid" "$XDG_RUNTIME_DIR"
 
-
-. "$(dirname "$0")/xdrive.sh"
 
 # Without a window manager every window opens at the same place; each copy
 # gets its own half of the screen so that clicks land on the intended one.

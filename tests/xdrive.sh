@@ -1,6 +1,21 @@
 # Driving the real program's windows under Xvfb with xdotool, shared by the
-# tests that run it. Sourced; the sourcing script defines fail (message, exit)
-# and type_into (window, text: types into whatever has the focus there).
+# tests that run it. Sourced; the sourcing script defines fail (message, exit),
+# type_into (window, text: types into whatever has the focus there), a scratch
+# folder $work and an array pids of what its clean-up stops.
+
+# Starts an Xvfb of its own on a free display and exports DISPLAY.
+start_xvfb() {
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  exec 3>&-
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/display" ] || fail "Xvfb did not report a display"
+  export DISPLAY=":$(head -n1 "$work/display")"
+}
 
 # The one visible window of process $1 whose title is exactly $2; waits for it
 # (up to $3 seconds, 20 by default).

@@ -41,16 +41,8 @@ fail() {
 }
 
 echo "   starting Xvfb, the wineserver and tcpdump"
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report a display"
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$(dirname "$0")/../xdrive.sh"
+start_xvfb
 export LC_ALL=C.UTF-8
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -66,8 +58,6 @@ for _ in $(seq 100); do
 done
 grep -q 'listening on' "$work/tcpdump.log" || fail "tcpdump did not start"
 
-
-. "$(dirname "$0")/../xdrive.sh"
 
 focus() {
   xdotool windowfocus --sync "$1"
