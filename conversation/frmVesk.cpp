@@ -56,7 +56,7 @@ frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(rol
     connect(cmdEnd, &QPushButton::clicked, this, [this] { vesk::guarded(this, [this] { cmdEnd_Click(); }); });
     connect(Winsock1, &vesk::Winsock::DataArrival, this,
             [this](qint32 n) { vesk::guarded(this, [this, n] { Winsock1_DataArrival(n); }); });
-    // A burst drained in one go goes into the transcript as one edit.
+    // The lines of one turn of the event loop go into the transcript as one edit.
     connect(Winsock1, &vesk::Winsock::ArrivalBatchStarted, this, [this] {
         m_linesArrived = false;
         txtReceive->beginBatch();
