@@ -51,21 +51,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-fail() {
-  exec >&2
-  echo "FAIL: $*"
-  echo "-- visible windows:"
-  local w
-  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    echo "   $w $(xdotool getwindowname "$w" 2>/dev/null) (pid $(xdotool getwindowpid "$w" 2>/dev/null))"
-  done
-  local log
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "-- $(basename "$log"):"; cat "$log"; }
-  done
-  exit 1
-}
+. "$(dirname "$0")/xdrive.sh"
 
 echo "== Installing into a temporary DESTDIR"
 DESTDIR="$work/root" "$cmake_exe" --install "$build_dir" --prefix /usr >"$work/install.out" ||
@@ -95,7 +81,6 @@ as_user=(env HOME="$work/home" PATH="$work/root/usr/bin:$PATH"
          setpriv --reuid="$uid" --regid="$gid" --clear-groups)
 
 echo "== Starting Xvfb"
-. "$(dirname "$0")/xdrive.sh"
 start_xvfb
 echo "   DISPLAY=$DISPLAY"
 

@@ -1,7 +1,23 @@
 # Driving the real program's windows under Xvfb with xdotool, shared by the
-# tests that run it. Sourced; the sourcing script defines fail (message, exit),
-# type_into (window, text: types into whatever has the focus there), a scratch
-# folder $work and an array pids of what its clean-up stops.
+# tests that run it. Sourced; the sourcing script defines type_into (window,
+# text: types into whatever has the focus there), a scratch folder $work whose
+# *.log files tell what went wrong, and an array pids of what its clean-up stops.
+
+# Fails the test: the message, the windows on screen and the end of every log.
+fail() {
+  exec >&2
+  echo "FAIL: $*"
+  echo "-- visible windows:"
+  local w
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    echo "   $w $(xdotool getwindowname "$w" 2>/dev/null) (pid $(xdotool getwindowpid "$w" 2>/dev/null))"
+  done
+  local log
+  for log in "$work"/*.log; do
+    [ -s "$log" ] && { echo "-- $(basename "$log"):"; tail -n 40 "$log"; }
+  done
+  exit 1
+}
 
 # Starts an Xvfb of its own on a free display and exports DISPLAY.
 start_xvfb() {

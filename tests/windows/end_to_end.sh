@@ -25,23 +25,9 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
-fail() {
-  exec >&2
-  echo "FAIL: $*"
-  echo "-- visible windows:"
-  local w
-  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-    echo "   $w $(xdotool getwindowname "$w" 2>/dev/null) (pid $(xdotool getwindowpid "$w" 2>/dev/null))"
-  done
-  local log
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "-- $(basename "$log"):"; tail -n 30 "$log"; }
-  done
-  exit 1
-}
+. "$(dirname "$0")/../xdrive.sh"
 
 echo "   starting Xvfb, the wineserver and tcpdump"
-. "$(dirname "$0")/../xdrive.sh"
 start_xvfb
 export LC_ALL=C.UTF-8
 export XDG_RUNTIME_DIR="$work/runtime"
