@@ -36,10 +36,15 @@ start_xvfb() {
 # The one visible window of process $1 whose title is exactly $2; waits for it
 # (up to $3 seconds, 20 by default).
 window_of() {
-  local id
-  id=$(timeout "${3:-20}" xdotool search --sync --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1) ||
-    fail "no window \"$2\" for process $1"
-  [ -n "$id" ] || fail "no window \"$2\" for process $1"
+  local id deadline=$((SECONDS + ${3:-20}))
+  while :; do
+    # A window that goes away while xdotool reads it (a start window closing)
+    # ends the search with an X error; searching again is all it takes.
+    id=$(timeout 5 xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1) || true
+    [ -n "$id" ] && break
+    [ "$SECONDS" -lt "$deadline" ] || fail "no window \"$2\" for process $1 within ${3:-20} s"
+    sleep 0.2
+  done
   echo "$id"
 }
 
