@@ -70,7 +70,7 @@ for name in "${benches[@]}"; do
 done
 
 # The Windows program: the zip's size and start-up under Wine. scripts/windows.sh
-# builds the Windows Qt the first time (about 20 minutes, then cached);
+# builds the Windows Qt the first time (about half an hour, then cached);
 # VESK_BENCH_WINDOWS=0 leaves these figures out.
 if [ "${VESK_BENCH_WINDOWS:-1}" != 0 ] && [ -x "$build/bench/bench_startup" ]; then
   benches+=(windows)
