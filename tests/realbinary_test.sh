@@ -151,7 +151,7 @@ expect_transcript "$conv_s" "自分>> hello from server"
 echo "== Client replies in Japanese; newest line on top"
 # The input box has lost the focus to the transcript: a click puts it back.
 xdotool mousemove --window "$conv_c" 120 30 click 1
-type_into "$conv_c" "了解です"
+paste_into "$conv_c" "了解です"
 xdotool key alt+s
 expect_transcript "$conv_s" "相手>> 了解です
 自分>> hello from server"

@@ -60,6 +60,18 @@ transcript_of() {
   timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r' || true
 }
 
+# Puts $2 into whatever has the focus in window $1, through the clipboard. To
+# type a character the keyboard map lacks, xdotool remaps a spare key for it and
+# back; a program busy at that moment reads the key with the map changed again,
+# and the character is lost (Wine reads the map once: it gets one character
+# over and over).
+paste_into() {
+  printf '%s' "$2" | xclip -selection clipboard >/dev/null 2>&1
+  xdotool windowfocus --sync "$1"
+  sleep 0.3
+  xdotool key ctrl+v
+}
+
 # Waits until the transcript of window $1 reads exactly $2.
 expect_transcript() {
   local got=""

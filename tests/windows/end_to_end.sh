@@ -86,7 +86,7 @@ xdotool windowmove "$conv_c" 512 0
 sleep 0.3
 
 echo "   Linux to Windows: best-fit characters as Windows maps them"
-type_into "$conv_c" "了解です ¥é"
+paste_into "$conv_c" "了解です ¥é"
 xdotool key alt+s
 expect_transcript "$conv_s" '相手>> 了解です \e'
 # The sender's own line shows what went out, as the partner reads it.
@@ -94,11 +94,7 @@ expect_transcript "$conv_c" '自分>> 了解です \e'
 
 echo "   Windows to Linux: half-width katakana, an NEC special character, kanji"
 xdotool mousemove --window "$conv_s" 120 30 click 1
-# Pasted: Wine reads the keyboard map once, so xdotool's way of typing characters
-# the keyboard lacks (remapping a spare key for each) reaches it as one repeated character.
-printf '%s' "ﾃｽﾄ①漢字 ok" | xclip -selection clipboard
-focus "$conv_s"
-xdotool key ctrl+v
+paste_into "$conv_s" "ﾃｽﾄ①漢字 ok"
 xdotool key alt+s
 expect_transcript "$conv_c" "相手>> ﾃｽﾄ①漢字 ok
 自分>> 了解です \\e"
