@@ -27,13 +27,9 @@ void TranscriptLayout::followFont()
     m_font = font;
     m_pieces.clear();
     ++m_fontGeneration;
-    // As QPlainTextDocumentLayout lays out a line: leading included.
     QTextLayout probe(QStringLiteral("あ"), m_font);
-    probe.beginLayout();
-    QTextLine line = probe.createLine();
-    line.setLeadingIncluded(true);
-    probe.endLayout();
-    m_lineHeight = line.height();
+    layOutAsOneLine(probe);
+    m_lineHeight = probe.lineAt(0).height();
 }
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const

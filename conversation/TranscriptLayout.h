@@ -77,6 +77,7 @@ private:
     void measure(const QTextBlock& block, Edges& edges, int untilPosition, qreal untilX);
     QTextLayout& piece(const QTextBlock& block, Edges& edges, int index);
     qreal estimatedWidth(const QTextBlock& block, const Edges* edges) const;
+    void layOutAsOneLine(QTextLayout& layout) const;
     void followFont();
 
     QFont m_font;

@@ -77,13 +77,8 @@ void TranscriptLayout::measure(const QTextBlock& block, Edges& edges, int untilP
             edges.x.push_back(edges.x.back());
             if (far) {
                 QTextLayout layout(text.mid(start, end - start), m_font);
-                QTextOption option = document()->defaultTextOption();
-                option.setWrapMode(QTextOption::NoWrap);
-                layout.setTextOption(option);
-                layout.beginLayout();
-                const QTextLine line = layout.createLine();
-                layout.endLayout();
-                edges.x.back() += line.horizontalAdvance();
+                layOutAsOneLine(layout);
+                edges.x.back() += layout.lineAt(0).horizontalAdvance();
             } else {
                 edges.x.back() += piece(block, edges, int(edges.starts.size()) - 2).lineAt(0).horizontalAdvance();
             }
@@ -109,6 +104,20 @@ qreal TranscriptLayout::estimatedWidth(const QTextBlock& block, const Edges* edg
     return edges->x.back() * length / edges->starts.back();
 }
 
+// Shapes `layout` as one line the way a piece of a long line is drawn: no
+// wrapping, and the leading included as QPlainTextDocumentLayout includes it.
+void TranscriptLayout::layOutAsOneLine(QTextLayout& layout) const
+{
+    QTextOption option = document()->defaultTextOption();
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+}
+
 QTextLayout& TranscriptLayout::piece(const QTextBlock& block, Edges& edges, int index)
 {
     const auto found = std::find_if(m_pieces.begin(), m_pieces.end(), [&](const Piece& p) {
@@ -120,15 +129,8 @@ QTextLayout& TranscriptLayout::piece(const QTextBlock& block, Edges& edges, int 
     }
     const auto start = std::size_t(index);
     auto layout = std::make_unique<QTextLayout>(textOf(block, edges.starts[start], edges.starts[start + 1]), m_font);
-    QTextOption option = document()->defaultTextOption();
-    option.setWrapMode(QTextOption::NoWrap);
-    layout->setTextOption(option);
     layout->setCacheEnabled(true);
-    layout->beginLayout();
-    QTextLine line = layout->createLine();
-    line.setLeadingIncluded(true);
-    line.setPosition(QPointF(0, 0));
-    layout->endLayout();
+    layOutAsOneLine(*layout);
     if (m_pieces.size() >= KeptPieces)
         m_pieces.erase(m_pieces.begin());
     m_pieces.push_back({edges.serial, index, std::move(layout)});
