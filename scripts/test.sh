@@ -11,17 +11,17 @@ jobs=$(nproc)
 fuzz_seconds=${VESK_FUZZ_SECONDS:-30}
 
 echo "== Tests"
-cmake --preset default >/dev/null
+cmake --preset default -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
 echo "== Tests under the address and undefined behaviour sanitizers"
-cmake --preset asan >/dev/null
+cmake --preset asan -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs"
 
 echo "== Fuzzing, ${fuzz_seconds} s a target"
-cmake --preset fuzz >/dev/null
+cmake --preset fuzz -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

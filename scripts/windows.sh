@@ -48,17 +48,14 @@ build_vesk() {
   cmake -S "$root" -B "$cross" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$qt_prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tests/windows/wine_test.sh" \
-        -DVESK_BUILD_TESTS=ON -DVESK_BUILD_BENCH=ON >"$out/cross-configure.log" 2>&1 \
+        -DVESK_BUILD_TESTS=ON -DVESK_BUILD_BENCH=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+        >"$out/cross-configure.log" 2>&1 \
     || { cat "$out/cross-configure.log" >&2; die "configuring the cross build failed"; }
   # The program, the test suites and the start-up reference; the other
   # benchmarks measure Linux and are not built.
   cmake --build "$cross" -j "$jobs" --target vesk tests/all minimal_qt >"$out/cross-build.log" 2>&1 \
     || { grep -A20 -m2 '^FAILED:' "$out/cross-build.log" >&2 || tail -n 40 "$out/cross-build.log" >&2
          die "the cross build failed; the whole log is $out/cross-build.log"; }
-  if grep -q 'warning:' "$out/cross-build.log"; then
-    echo "   compiler warnings (the whole log is $out/cross-build.log):"
-    grep -A3 'warning:' "$out/cross-build.log" | head -n 40 | sed 's/^/   /'
-  fi
   echo "   built in $((SECONDS - start)) s"
 }
 

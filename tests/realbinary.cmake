@@ -7,6 +7,7 @@ endif()
 
 # A plugin an ordinary user could put in Vesk's way (see userplugin.cpp).
 add_library(vesk_userplugin MODULE userplugin.cpp)
+vesk_warnings(vesk_userplugin)
 target_link_libraries(vesk_userplugin PRIVATE Qt6::Core)
 
 # Two installed copies, started as an ordinary user the way the desktop entry
