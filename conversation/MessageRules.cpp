@@ -1,5 +1,6 @@
 #include "conversation/MessageRules.h"
 
+#include "platform/udp/Payload.h"
 #include "platform/udp/cp932.h"
 
 namespace vesk {
@@ -25,12 +26,26 @@ QString CutCtrret(const QString& atstr)
     return result;
 }
 
-std::optional<QString> receivedLine(const QString& data)
+namespace {
+
+std::optional<QString> lineAsShown(QStringView label, const QString& data)
 {
     const QString text = CutCtrret(data);
     if (text.contains(QStringView(kSuppressedMarker)))
         return std::nullopt;
-    return transcriptLine(kPartnerLabel, text);
+    return transcriptLine(label, text);
+}
+
+} // namespace
+
+std::optional<QString> receivedLine(const QString& data)
+{
+    return lineAsShown(kPartnerLabel, data);
+}
+
+std::optional<QString> ownLine(QStringView typed)
+{
+    return lineAsShown(kOwnLabel, payload::asDelivered(typed));
 }
 
 } // namespace vesk

@@ -27,4 +27,9 @@ QString CutCtrret(const QString& atstr);
 // filtered text contains the suppressed marker.
 std::optional<QString> receivedLine(const QString& data);
 
+// The own line for a text about to be sent as typed: what the partner's
+// transcript will show of it (the code page's round trip, then the filter
+// above), or nothing when the partner's program would discard it unseen.
+std::optional<QString> ownLine(QStringView typed);
+
 } // namespace vesk

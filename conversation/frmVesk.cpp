@@ -6,7 +6,6 @@
 #include "platform/forms/CommandButton.h"
 #include "platform/forms/ErrorReport.h"
 #include "platform/forms/Placement.h"
-#include "platform/udp/Payload.h"
 #include "platform/udp/Winsock.h"
 
 #include <QApplication>
@@ -97,16 +96,27 @@ void frmVesk::cmdSend_Click()
 void frmVesk::DataSend()
 {
     const QString text = txtSend->text();
+    // The own line shows what the partner's transcript will: characters the
+    // code page cannot carry as they arrive, control characters gone. The
+    // datagram still carries the text as typed; the partner filters it itself.
+    const auto line = vesk::ownLine(text);
+    const QString failed = QStringLiteral("メッセージを送信できませんでした");
+    if (!line) {
+        // Every partner program drops such a message unseen: saying "sent"
+        // would be a lie, so it stays in the box.
+        vesk::reportError(this, failed,
+                          QStringLiteral("「0.0.0.0」を含むメッセージは、相手のプログラムが表示せずに捨てるため、"
+                                         "送りませんでした（タブや改行などの制御文字を除くと「0.0.0.0」になる場合も同じです）。"));
+        return;
+    }
     try {
         Winsock1->SendData(text);
     } catch (const vesk::Error& e) {
         // Not sent: no line of ours, and the text stays in the box to try again.
-        vesk::reportError(this, QStringLiteral("メッセージを送信できませんでした"), e.reason());
+        vesk::reportError(this, failed, e.reason());
         return;
     }
-    // The own line shows what the partner gets: a character the code page
-    // cannot carry shows as it arrives ('?' or its best fit), never as typed.
-    txtReceive->insertLine(vesk::transcriptLine(vesk::kOwnLabel, vesk::payload::asDelivered(text)));
+    txtReceive->insertLine(*line);
     txtSend->clear();
     txtSend->setFocus();
 }

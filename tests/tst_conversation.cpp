@@ -99,6 +99,8 @@ void TestConversation::exactBytesLeaveTheWindow_data()
     QTest::newRow("JIS-style wave dash as Windows sends it")
         << u"10時〜12時"_s << QByteArray("10\x8e\x9e\x81\x60" "12\x8e\x9e") << u"10時～12時"_s;
     QTest::newRow("empty") << QString() << QByteArray() << QString();
+    QTest::newRow("control characters travel, the partner drops them")
+        << u"a\r\nb\tc"_s << QByteArray("a\r\nb\tc") << u"abc"_s;
     QTest::newRow("largest datagram") << QString(65507, u'a') << QByteArray(65507, 'a') << QString(65507, u'a');
 }
 
@@ -162,6 +164,11 @@ void TestConversation::failedSendKeepsTheText_data()
                                   << u"127.0.x.1"_s;
     QTest::newRow("octet over 255") << QStringList{u"127"_s, u"0"_s, u"0"_s, u"256"_s} << u"abc"_s
                                     << u"127.0.0.256"_s;
+    // Every partner program drops these unseen: not sent, and the user is told.
+    QTest::newRow("0.0.0.0 inside") << QStringList{u"127"_s, u"0"_s, u"0"_s, u"1"_s}
+                                    << u"10.0.0.0/8 は社内です"_s << u"0.0.0.0"_s;
+    QTest::newRow("0.0.0.0 once the partner drops the tab")
+        << QStringList{u"127"_s, u"0"_s, u"0"_s, u"1"_s} << u"0.0.0\t.0"_s << u"0.0.0.0"_s;
     QTest::newRow("too long for one datagram")
         << QStringList{u"127"_s, u"0"_s, u"0"_s, u"1"_s} << QString(32754, u'漢') << u"65508"_s;
 }

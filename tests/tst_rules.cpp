@@ -13,8 +13,8 @@ private slots:
     void cutCtrret_data();
     void cutCtrret();
     void cutCtrretFollowsTheCodePageForEveryUnit();
-    void receivedLine_data();
-    void receivedLine();
+    void linesAsThePartnerSeesThem_data();
+    void linesAsThePartnerSeesThem();
 };
 
 void TestRules::cutCtrret_data()
@@ -65,7 +65,7 @@ void TestRules::cutCtrretFollowsTheCodePageForEveryUnit()
     QCOMPARE(removed, 32);
 }
 
-void TestRules::receivedLine_data()
+void TestRules::linesAsThePartnerSeesThem_data()
 {
     QTest::addColumn<QString>("data");
     QTest::addColumn<QString>("line"); // null: nothing shown
@@ -74,17 +74,20 @@ void TestRules::receivedLine_data()
     QTest::newRow("marker") << u"host 0.0.0.0 up"_s << QString();
     QTest::newRow("marker made by the filter") << u"0.0\n.0.0"_s << QString();
     QTest::newRow("near miss") << u"0.0.0.1 0,0.0.0"_s << u"相手>> 0.0.0.1 0,0.0.0\r\n"_s;
+    QTest::newRow("line breaks and tabs") << u"a\r\nb\tc\rd\ne"_s << u"相手>> abcde\r\n"_s;
     QTest::newRow("full-width digits are not the marker") << u"０.0.0.0"_s << u"相手>> ０.0.0.0\r\n"_s;
 }
 
-void TestRules::receivedLine()
+// A received text, and the same text sent by this copy: the own line shows what
+// the partner's line holds, and neither exists where the partner shows nothing.
+void TestRules::linesAsThePartnerSeesThem()
 {
     QFETCH(QString, data);
     QFETCH(QString, line);
-    const auto got = vesk::receivedLine(data);
-    QCOMPARE(got.has_value(), !line.isNull());
-    if (got)
-        QCOMPARE(*got, line);
+    const auto received = vesk::receivedLine(data);
+    QCOMPARE(received, line.isNull() ? std::nullopt : std::optional(line));
+    const auto own = vesk::ownLine(data);
+    QCOMPARE(own, line.isNull() ? std::nullopt : std::optional(u"自分"_s + line.mid(2)));
 }
 
 QTEST_MAIN(TestRules)
