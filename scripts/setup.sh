@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs whatever this Debian 12 machine lacks for the given purpose, and
 # nothing when everything is there already.
-#   setup.sh run    compiler, CMake, Qt 6, a Japanese font, authbind (ports 1001/1002)
+#   setup.sh run    compiler, CMake, Qt 6, a Japanese font, authbind and adduser
+#                   (ports 1001/1002 for the group vesk)
 #   setup.sh test   the same, plus what the tests, fuzzing and packaging use
 #   setup.sh bench  the same as test, plus what the benchmarks use
 #   setup.sh docs   the same as test, plus what the screenshots use
@@ -9,7 +10,7 @@
 set -euo pipefail
 
 purpose=${1:-run}
-packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic authbind)
+packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic authbind adduser)
 case "$purpose" in
   run) ;;
   test|bench|docs|windows)

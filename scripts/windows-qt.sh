@@ -72,10 +72,26 @@ fetch_qt_source() {
   if [ ${#as_root[@]} -gt 0 ]; then "${as_root[@]}" chown -R "$(id -u):$(id -g)" "$dir"; fi
 }
 
+# Each folder this script makes in the cache holds this file; only such folders
+# are ever deleted, so a cache pointed at a shared place (/opt) loses nothing else.
+made_here=.made-by-vesk-windows-qt
+
+# Deletes each folder given that holds the mark.
+remove_made_here() {
+  local d
+  for d in "$@"; do
+    if [ -d "$d" ] && [ ! -L "$d" ] && [ -f "$d/$made_here" ]; then rm -rf -- "$d"; fi
+  done
+}
+
 build_qt() {
   qt_version=$(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null) || die "qt6-base-dev is not installed"
   qt_prefix=$cache/$(qt_key)
   if [ -f "$qt_prefix/.complete" ]; then
+    # Built before folders were marked: its .complete record says it is ours.
+    if [ ! -e "$qt_prefix/$made_here" ] && head -n1 "$qt_prefix/.complete" | grep -q '^qt6-base '; then
+      touch "$qt_prefix/$made_here"
+    fi
     echo "== Qt $qt_version for Windows: cached in $qt_prefix"
     return 0
   fi
@@ -83,14 +99,19 @@ build_qt() {
   local start=$SECONDS work
   mkdir -p "$cache"
   # Scratch trees of builds that failed or were stopped, hours ago.
-  find "$cache" -maxdepth 1 -name 'qt-build.*' -mmin +180 -exec rm -rf {} +
+  local stale
+  mapfile -t stale < <(find "$cache" -maxdepth 1 -type d -name 'qt-build.*' -mmin +180)
+  remove_made_here "${stale[@]}"
   work=$(mktemp -d "$cache/qt-build.XXXXXX")
+  touch "$work/$made_here"
   fetch_qt_source "$work"
   local src
   src=$(find "$work" -maxdepth 1 -type d -name 'qt6-base-*' | head -n1)
   [ -n "$src" ] || die "no qt6-base source tree in $work"
-  rm -rf "$qt_prefix"
+  remove_made_here "$qt_prefix"
+  [ ! -e "$qt_prefix" ] || die "$qt_prefix is in the way and was not made by this script (an unfinished build of an older one? then delete it)"
   mkdir -p "$qt_prefix"
+  touch "$qt_prefix/$made_here"
   toolchain_text >"$qt_prefix/toolchain.cmake"
   echo "   configuring (log: $work/configure.log)"
   cmake -S "$src" -B "$work/build" -G Ninja \
@@ -118,6 +139,7 @@ build_qt() {
   printf '%s\n' "qt6-base $qt_version" "${qt_switches[@]}" >"$qt_prefix/.complete"
   rm -rf "$work"
   # Builds under older keys are not used again.
-  find "$cache" -maxdepth 1 -name 'qt-*' ! -name 'qt-build.*' ! -path "$qt_prefix" -exec rm -rf {} +
+  mapfile -t stale < <(find "$cache" -maxdepth 1 -type d -name 'qt-*' ! -name 'qt-build.*' ! -path "$qt_prefix")
+  remove_made_here "${stale[@]}"
   echo "   built in $(( (SECONDS - start) / 60 )) min $(( (SECONDS - start) % 60 )) s, $(du -sh "$qt_prefix" | cut -f1) installed"
 }

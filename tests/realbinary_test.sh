@@ -3,7 +3,8 @@
 # talk to each other under Xvfb, driven only by synthetic keyboard and mouse
 # input, so what is checked is what a person would see. The copies run as an
 # ordinary user, started by the desktop entry's command line, with the port
-# grants the package's postinst makes (in a private /etc/authbind). Then that
+# grants the package's postinst makes (in a private /etc/authbind), as a
+# member of the group they go to. Then that
 # user's own Qt plugin, loaded through QT_PLUGIN_PATH and -platformpluginpath,
 # must get no port below 1024.
 #   realbinary_test.sh <cmake> <build dir> <user plugin>
@@ -59,11 +60,18 @@ DESTDIR="$work/root" "$cmake_exe" --install "$build_dir" --prefix /usr >"$work/i
 vesk="$work/root/usr/bin/vesk"
 [ -x "$vesk" ] || fail "no program at $vesk"
 
-echo "== Granting the ports as the package does"
+echo "== Granting the ports as the package does, to the group vesk"
+# The group goes into a private /etc, the grant's record into a private dpkg
+# database: overlays, since the tools replace their files by renaming.
+for d in /etc /var/lib/dpkg; do
+  mkdir -p "$work/overlay$d/upper" "$work/overlay$d/work"
+  mount -t overlay vesk-test -o "lowerdir=$d,upperdir=$work/overlay$d/upper,workdir=$work/overlay$d/work" "$d"
+done
 mount -t tmpfs -o mode=0755 vesk-authbind /etc/authbind
 mkdir /etc/authbind/byport /etc/authbind/byaddr /etc/authbind/byuid
 sh "$source_dir/packaging/postinst" configure || fail "postinst configure failed"
 ls -l /etc/authbind/byport
+vesk_gid=$(getent group vesk | cut -d: -f3)
 
 # What the menu runs, with "vesk" found in the installed tree.
 exec_line=$(sed -n 's/^Exec=//p' "$work/root/usr/share/applications/vesk.desktop")
@@ -72,13 +80,13 @@ echo "   Exec=$exec_line"
 
 mkdir -m 700 "$work/home"
 chown "$uid:$gid" "$work/home"
-# Runs a command as the ordinary user, with no capability and no extra group;
+# Runs a command as the ordinary user, a member of vesk, with no capability;
 # its process id stays that of the program it starts. A preloaded library
 # (authbind's) comes before the sanitizer runtime in the sanitizer build, which
 # does not matter to it here.
 as_user=(env HOME="$work/home" PATH="$work/root/usr/bin:$PATH"
          ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-         setpriv --reuid="$uid" --regid="$gid" --clear-groups)
+         setpriv --reuid="$uid" --regid="$gid" --groups="$vesk_gid")
 
 echo "== Starting Xvfb"
 start_xvfb

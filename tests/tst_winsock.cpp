@@ -2,6 +2,8 @@
 // once, and what it says when a port cannot be had.
 #include "winsocksupport.h"
 
+#include "platform/udp/SocketErrors.h"
+
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QScopeGuard>
@@ -21,6 +23,7 @@ enum class Holder { Component, PlainAny, PlainAnyIPv4, PlainLoopback, PlainShare
 } // namespace
 
 Q_DECLARE_METATYPE(Holder)
+Q_DECLARE_METATYPE(vesk::socketerrors::LowPortFacts)
 
 class tst_Winsock : public QObject {
     Q_OBJECT
@@ -32,6 +35,8 @@ private slots:
     void destroyReleasesPort_data();
     void destroyReleasesPort();
     void privilegedPortTellsHowToAllow();
+    void lowPortAdvice_data();
+    void lowPortAdvice();
 };
 
 void tst_Winsock::protocolOnlyUdp_data()
@@ -174,5 +179,75 @@ void tst_Winsock::privilegedPortTellsHowToAllow()
     QSKIP("only Linux keeps ports below 1024 for privileged programs");
 #endif
 }
+void tst_Winsock::lowPortAdvice_data()
+{
+    using vesk::socketerrors::LowPortFacts;
+    QTest::addColumn<int>("port");
+    QTest::addColumn<LowPortFacts>("facts");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QString>("notSays");
+
+    LowPortFacts plain;
+    plain.program = QStringLiteral("/usr/bin/vesk");
+    // Started through authbind by alice, where the package's grant is the group's.
+    LowPortFacts member;
+    member.throughAuthbind = member.grantExists = member.holdsGroup = member.listedInGroup = true;
+    member.grantGroup = QStringLiteral("vesk");
+    member.user = QStringLiteral("alice");
+    auto outsider = member;
+    outsider.holdsGroup = outsider.listedInGroup = false;
+    auto otherGroup = outsider;
+    otherGroup.grantGroup = QStringLiteral("lab");
+    auto joinedLater = member;
+    joinedLater.holdsGroup = false;
+    auto noNewPrivileges = outsider;
+    noNewPrivileges.noNewPrivileges = true;
+    auto noSuid = outsider;
+    noSuid.helperOnNoSuid = true;
+    auto deleted = member;
+    deleted.grantExists = false;
+    deleted.grantGroup.clear();
+
+    // authbind names the files of ports 512 to 1023 with "!", lower ones without.
+    QTest::newRow("not through authbind") << 1002 << plain
+        << QStringList{QStringLiteral("authbind /usr/bin/vesk"), QStringLiteral(" /etc/authbind/byport/!1002")}
+        << QStringLiteral("adduser");
+    QTest::newRow("port 512") << 512 << plain << QStringList{QStringLiteral(" /etc/authbind/byport/!512 ")}
+                              << QString();
+    QTest::newRow("port 511") << 511 << plain << QStringList{QStringLiteral(" /etc/authbind/byport/511 ")}
+                              << QStringLiteral("!511");
+    QTest::newRow("not a member") << 1001 << outsider
+        << QStringList{QStringLiteral("「vesk」"), QStringLiteral("sudo adduser alice vesk"),
+                       QStringLiteral("ログインし直して")}
+        << QString();
+    QTest::newRow("the file's group is named") << 1001 << otherGroup
+        << QStringList{QStringLiteral("sudo adduser alice lab")} << QStringLiteral("vesk");
+    QTest::newRow("joined after logging in") << 1002 << joinedLater
+        << QStringList{QStringLiteral("「vesk」"), QStringLiteral("ログインし直して")}
+        << QStringLiteral("adduser");
+    QTest::newRow("no new privileges") << 1001 << noNewPrivileges
+        << QStringList{QStringLiteral("no_new_privs")} << QStringLiteral("adduser");
+    QTest::newRow("helper on a nosuid mount") << 1001 << noSuid
+        << QStringList{QStringLiteral("/usr/lib/authbind/helper"), QStringLiteral("nosuid")}
+        << QStringLiteral("adduser");
+    QTest::newRow("grant deleted") << 1001 << deleted
+        << QStringList{QStringLiteral("/etc/authbind/byport/!1001 がありません")} << QStringLiteral("adduser");
+    QTest::newRow("a member still refused") << 1001 << member
+        << QStringList{QStringLiteral("/etc/authbind/byport/!1001 は")} << QStringLiteral("adduser");
+}
+
+void tst_Winsock::lowPortAdvice()
+{
+    QFETCH(int, port);
+    QFETCH(vesk::socketerrors::LowPortFacts, facts);
+    QFETCH(QStringList, says);
+    QFETCH(QString, notSays);
+    const QString text = vesk::socketerrors::lowPortAdvice(port, facts);
+    for (const QString& part : says)
+        QVERIFY2(text.contains(part), qPrintable(text));
+    if (!notSays.isEmpty())
+        QVERIFY2(!text.contains(notSays), qPrintable(text));
+}
+
 QTEST_GUILESS_MAIN(tst_Winsock)
 #include "tst_winsock.moc"
