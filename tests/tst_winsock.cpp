@@ -2,6 +2,7 @@
 // once, and what it says when a port cannot be had.
 #include "winsocksupport.h"
 
+#include "platform/udp/LowPortAdvice.h"
 #include "platform/udp/SocketErrors.h"
 
 #include <QCoreApplication>
