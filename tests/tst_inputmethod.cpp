@@ -26,34 +26,40 @@ private slots:
 void TestInputMethod::fromDesktop_data()
 {
     QTest::addColumn<QByteArray>("qtImModule");
+    QTest::addColumn<QByteArray>("qtImModules");
     QTest::addColumn<QByteArray>("xmodifiers");
     QTest::addColumn<QByteArray>("gtkImModule");
     QTest::addColumn<QByteArray>("chosen"); // QT_IM_MODULE afterwards
 
-    QTest::newRow("nothing announced") << kUnset << kUnset << kUnset << kUnset;
-    QTest::newRow("XMODIFIERS ibus") << kUnset << QByteArray("@im=ibus") << kUnset << QByteArray("ibus");
-    QTest::newRow("XMODIFIERS fcitx") << kUnset << QByteArray("@im=fcitx") << kUnset << QByteArray("fcitx");
-    QTest::newRow("XMODIFIERS fcitx5, more parts") << kUnset << QByteArray("@im=fcitx5@foo=bar") << kUnset
-                                                   << QByteArray("fcitx5");
-    QTest::newRow("GTK xim over XMODIFIERS ibus") << kUnset << QByteArray("@im=ibus") << QByteArray("xim")
+    QTest::newRow("nothing announced") << kUnset << kUnset << kUnset << kUnset << kUnset;
+    QTest::newRow("XMODIFIERS ibus") << kUnset << kUnset << QByteArray("@im=ibus") << kUnset << QByteArray("ibus");
+    QTest::newRow("XMODIFIERS fcitx") << kUnset << kUnset << QByteArray("@im=fcitx") << kUnset
+                                      << QByteArray("fcitx");
+    QTest::newRow("XMODIFIERS fcitx5, more parts") << kUnset << kUnset << QByteArray("@im=fcitx5@foo=bar")
+                                                   << kUnset << QByteArray("fcitx5");
+    QTest::newRow("GTK xim over XMODIFIERS ibus") << kUnset << kUnset << QByteArray("@im=ibus") << QByteArray("xim")
                                                   << QByteArray("ibus");
-    QTest::newRow("GTK fcitx wins") << kUnset << QByteArray("@im=ibus") << QByteArray("fcitx")
+    QTest::newRow("GTK fcitx wins") << kUnset << kUnset << QByteArray("@im=ibus") << QByteArray("fcitx")
                                     << QByteArray("fcitx");
-    QTest::newRow("uim has no Qt 6 plugin") << kUnset << QByteArray("@im=uim") << QByteArray("uim") << kUnset;
-    QTest::newRow("XMODIFIERS none") << kUnset << QByteArray("@im=none") << kUnset << kUnset;
-    QTest::newRow("explicit QT_IM_MODULE kept") << QByteArray("compose") << QByteArray("@im=ibus")
+    QTest::newRow("uim has no Qt 6 plugin") << kUnset << kUnset << QByteArray("@im=uim") << QByteArray("uim")
+                                            << kUnset;
+    QTest::newRow("XMODIFIERS none") << kUnset << kUnset << QByteArray("@im=none") << kUnset << kUnset;
+    QTest::newRow("explicit QT_IM_MODULE kept") << QByteArray("compose") << kUnset << QByteArray("@im=ibus")
                                                 << QByteArray("ibus") << QByteArray("compose");
-    QTest::newRow("empty QT_IM_MODULE is no choice") << QByteArray() << QByteArray("@im=ibus") << kUnset
+    QTest::newRow("empty QT_IM_MODULE is no choice") << QByteArray() << kUnset << QByteArray("@im=ibus") << kUnset
                                                      << QByteArray("ibus");
+    QTest::newRow("QT_IM_MODULES, Qt's list, kept") << kUnset << QByteArray("wayland;ibus")
+                                                    << QByteArray("@im=fcitx") << kUnset << kUnset;
 }
 
 void TestInputMethod::fromDesktop()
 {
     QFETCH(QByteArray, qtImModule);
+    QFETCH(QByteArray, qtImModules);
     QFETCH(QByteArray, xmodifiers);
     QFETCH(QByteArray, gtkImModule);
     QFETCH(QByteArray, chosen);
-    qunsetenv("QT_IM_MODULES");
+    setOrUnset("QT_IM_MODULES", qtImModules);
     setOrUnset("QT_IM_MODULE", qtImModule);
     setOrUnset("XMODIFIERS", xmodifiers);
     setOrUnset("GTK_IM_MODULE", gtkImModule);

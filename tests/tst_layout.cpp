@@ -28,22 +28,57 @@ private slots:
     void captionsFitTheirRectangles();
 };
 
+namespace {
+
+// A control as the windows are specified: its rectangle in twips.
+struct Control {
+    const char* name;
+    const char16_t* caption; // empty where it has none
+    int left, top, width, height;
+};
+
+const QSize kStartTwips(2775, 1950);
+const Control kStart[] = {
+    {"lblIP", u"相手のIPアドレス：", 120, 120, 1455, 255},
+    {"txtIP(0)", u"", 1200, 360, 375, 270},
+    {"txtIP(1)", u"", 1560, 360, 375, 270},
+    {"txtIP(2)", u"", 1920, 360, 375, 270},
+    {"txtIP(3)", u"", 2280, 360, 375, 270},
+    {"fraCheck", u"Client / Server", 120, 720, 1455, 1095},
+    {"optServer", u"Server", 120, 360, 855, 180}, // inside fraCheck
+    {"optClient", u"Client", 120, 720, 855, 180},
+    {"cmdStart", u"決定(&S)", 1800, 840, 855, 375},
+    {"cmdEnd", u"終了(&X)", 1800, 1320, 855, 375},
+};
+
+// Names of the Server role; the Client role adds "B" to each.
+const QSize kConversationTwips(5025, 3540);
+const Control kConversation[] = {
+    {"lblSend", u"送信メッセージ", 120, 120, 1335, 255},
+    {"txtSend", u"", 240, 360, 3735, 270},
+    {"cmdSend", u"送信(&S)", 4080, 315, 855, 375},
+    {"lblRecive", u"送受信メッセージ", 120, 720, 1455, 255},
+    {"txtReceive", u"", 240, 960, 3735, 2415},
+    {"cmdEnd", u"終了(&X)", 4080, 960, 855, 375},
+};
+
+// Device-independent pixels, 15 twips each (96 dpi); Qt scales them for other DPIs.
+int inPixels(int twips) { return qRound(twips / 15.0); }
+QSize inPixels(QSize twips) { return {inPixels(twips.width()), inPixels(twips.height())}; }
+QRect inPixels(const Control& c)
+{
+    return {inPixels(c.left), inPixels(c.top), inPixels(c.width), inPixels(c.height)};
+}
+
+} // namespace
+
 void TestLayout::startWindowLayout_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("pixels");
     QTest::addColumn<QString>("caption");
-    // Rectangles in twips divided by 15.
-    QTest::newRow("lblIP") << u"lblIP"_s << QRect(8, 8, 97, 17) << u"相手のIPアドレス："_s;
-    QTest::newRow("txtIP(0)") << u"txtIP(0)"_s << QRect(80, 24, 25, 18) << QString();
-    QTest::newRow("txtIP(1)") << u"txtIP(1)"_s << QRect(104, 24, 25, 18) << QString();
-    QTest::newRow("txtIP(2)") << u"txtIP(2)"_s << QRect(128, 24, 25, 18) << QString();
-    QTest::newRow("txtIP(3)") << u"txtIP(3)"_s << QRect(152, 24, 25, 18) << QString();
-    QTest::newRow("fraCheck") << u"fraCheck"_s << QRect(8, 48, 97, 73) << u"Client / Server"_s;
-    QTest::newRow("optServer") << u"optServer"_s << QRect(8, 24, 57, 12) << u"Server"_s;
-    QTest::newRow("optClient") << u"optClient"_s << QRect(8, 48, 57, 12) << u"Client"_s;
-    QTest::newRow("cmdStart") << u"cmdStart"_s << QRect(120, 56, 57, 25) << u"決定(&S)"_s;
-    QTest::newRow("cmdEnd") << u"cmdEnd"_s << QRect(120, 88, 57, 25) << u"終了(&X)"_s;
+    for (const Control& c : kStart)
+        QTest::newRow(c.name) << QString::fromLatin1(c.name) << inPixels(c) << QString::fromUtf16(c.caption);
 }
 
 static QString captionOf(QWidget* w)
@@ -65,7 +100,7 @@ void TestLayout::startWindowLayout()
 
     frmMain start;
     QCOMPARE(start.windowTitle(), u"Vesk -Main-"_s);
-    QCOMPARE(start.size(), QSize(185, 130));
+    QCOMPARE(start.size(), inPixels(kStartTwips));
     auto* w = start.findChild<QWidget*>(name);
     QVERIFY(w);
     QCOMPARE(w->geometry(), pixels);
@@ -81,17 +116,10 @@ void TestLayout::conversationLayout_data()
     QTest::addColumn<QRect>("pixels");
     QTest::addColumn<QString>("caption");
     for (bool client : {false, true}) {
-        const QString b = client ? u"B"_s : QString();
-        const auto row = [&](const char* base, QRect r, const QString& caption) {
-            const QString name = QString::fromLatin1(base) + b;
-            QTest::addRow("%s", qPrintable(name)) << client << name << r << caption;
-        };
-        row("lblSend", QRect(8, 8, 89, 17), u"送信メッセージ"_s);
-        row("txtSend", QRect(16, 24, 249, 18), QString());
-        row("cmdSend", QRect(272, 21, 57, 25), u"送信(&S)"_s);
-        row("lblRecive", QRect(8, 48, 97, 17), u"送受信メッセージ"_s);
-        row("txtReceive", QRect(16, 64, 249, 161), QString());
-        row("cmdEnd", QRect(272, 64, 57, 25), u"終了(&X)"_s);
+        for (const Control& c : kConversation) {
+            const QString name = QString::fromLatin1(c.name) + (client ? u"B"_s : QString());
+            QTest::addRow("%s", qPrintable(name)) << client << name << inPixels(c) << QString::fromUtf16(c.caption);
+        }
     }
 }
 
@@ -105,7 +133,7 @@ void TestLayout::conversationLayout()
     frmVesk w(client ? vesk::Role::Client : vesk::Role::Server);
     QCOMPARE(w.objectName(), client ? u"frmVeskB"_s : u"frmVesk"_s);
     QCOMPARE(w.windowTitle(), client ? u"Vesk - Client -"_s : u"Vesk - Server -"_s);
-    QCOMPARE(w.size(), QSize(335, 236));
+    QCOMPARE(w.size(), inPixels(kConversationTwips));
     auto* c = w.findChild<QWidget*>(name);
     QVERIFY2(c, qPrintable(name));
     QCOMPARE(c->geometry(), pixels);
@@ -125,10 +153,12 @@ void TestLayout::captionsFitTheirRectangles_data()
 {
     QTest::addColumn<bool>("conversation");
     QTest::addColumn<QString>("name");
-    for (const char* n : {"lblIP", "fraCheck", "optServer", "optClient", "cmdStart", "cmdEnd"})
-        QTest::addRow("start %s", n) << false << QString::fromLatin1(n);
-    for (const char* n : {"lblSend", "cmdSend", "lblRecive", "cmdEnd"})
-        QTest::addRow("conversation %s", n) << true << QString::fromLatin1(n);
+    for (const Control& c : kStart)
+        if (*c.caption)
+            QTest::addRow("start %s", c.name) << false << QString::fromLatin1(c.name);
+    for (const Control& c : kConversation)
+        if (*c.caption)
+            QTest::addRow("conversation %s", c.name) << true << QString::fromLatin1(c.name);
 }
 
 // At 96 dpi every caption must show whole inside the rectangle it was given.

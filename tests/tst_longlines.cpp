@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using vesk::TranscriptBox;
 
@@ -42,7 +44,15 @@ bool inView(const TranscriptBox& box)
     return caret.top() >= 0 && caret.bottom() <= box.viewport()->height();
 }
 
+// Puts the caret somehow on the long line, given its block number.
+using PutCaret = std::function<void(TranscriptBox&, int longLine)>;
+// What must be in view afterwards.
+using Seen = std::function<bool(const TranscriptBox&)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(PutCaret)
+Q_DECLARE_METATYPE(Seen)
 
 class TestLongLines : public QObject {
     Q_OBJECT
@@ -92,10 +102,29 @@ void TestLongLines::looksAndClicksLikeAShortLine()
 
 void TestLongLines::caretGoesIntoALongLineOutOfView_data()
 {
-    QTest::addColumn<QString>("how");
-    QTest::newRow("Down key onto a long line below the view") << u"down"_s;
-    QTest::newRow("click on a long line cut off at the bottom") << u"click"_s;
-    QTest::newRow("own message of many lines on a long top line") << u"own"_s;
+    QTest::addColumn<PutCaret>("putCaret");
+    QTest::addColumn<Seen>("seen");
+    QTest::newRow("Down key onto a long line below the view")
+        << PutCaret([](TranscriptBox& box, int longLine) {
+               while (box.textCursor().blockNumber() < longLine)
+                   QTest::keyClick(box.viewport(), Qt::Key_Down);
+           })
+        << Seen(inView);
+    QTest::newRow("click on a long line cut off at the bottom")
+        << PutCaret([](TranscriptBox& box, int longLine) {
+               const QTextDocument* doc = box.document();
+               const qreal lineHeight = doc->documentLayout()->blockBoundingRect(doc->firstBlock()).height();
+               const int shown = int(box.viewport()->height() / lineHeight); // whole lines in view
+               box.verticalScrollBar()->setValue(longLine - shown);
+               QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, QPoint(60, box.viewport()->height() - 2));
+           })
+        << Seen(inView);
+    QTest::newRow("own message of many lines on a long top line")
+        << PutCaret([](TranscriptBox& box, int) {
+               box.insertLine(vesk::transcriptLine(vesk::kOwnLabel, longText(1500)));
+               box.insertLine(vesk::transcriptLine(vesk::kOwnLabel, QString(30, u'\n')));
+           })
+        << Seen([](const TranscriptBox& box) { return box.verticalScrollBar()->value() == 0; }); // the top
 }
 
 // Qt scrolls to a caret through the first row of its line, which a long line
@@ -104,31 +133,17 @@ void TestLongLines::caretGoesIntoALongLineOutOfView_data()
 // always does, wherever the caret rule puts the caret.
 void TestLongLines::caretGoesIntoALongLineOutOfView()
 {
-    QFETCH(QString, how);
+    QFETCH(PutCaret, putCaret);
+    QFETCH(Seen, seen);
     TranscriptBox box;
     box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, longText(3000)));
     for (int i = 0; i < 20; ++i)
         box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"short %1"_s.arg(i)));
     QVERIFY(show(box));
-    const QTextDocument* doc = box.document();
-    const int longLine = doc->blockCount() - 2;
-    if (how == u"down") {
-        while (box.textCursor().blockNumber() < longLine)
-            QTest::keyClick(box.viewport(), Qt::Key_Down);
-    } else if (how == u"click") {
-        const qreal lineHeight = doc->documentLayout()->blockBoundingRect(doc->firstBlock()).height();
-        const int shown = int(box.viewport()->height() / lineHeight); // whole lines in view
-        box.verticalScrollBar()->setValue(longLine - shown);
-        QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, QPoint(60, box.viewport()->height() - 2));
-    } else {
-        box.insertLine(vesk::transcriptLine(vesk::kOwnLabel, longText(1500)));
-        box.insertLine(vesk::transcriptLine(vesk::kOwnLabel, QString(30, u'\n')));
-    }
+    putCaret(box, box.document()->blockCount() - 2);
     QVERIFY(vesk::TranscriptLayout::isDrawnInPieces(box.textCursor().block()));
-    if (how == u"own")
-        QCOMPARE(box.verticalScrollBar()->value(), 0);
-    else
-        QVERIFY2(inView(box), qPrintable(u"caret at %1"_s.arg(box.cursorRect().top())));
+    QVERIFY2(seen(box), qPrintable(u"caret at %1, scrolled to %2"_s.arg(box.cursorRect().top())
+                                       .arg(box.verticalScrollBar()->value())));
 }
 
 QTEST_MAIN(TestLongLines)

@@ -10,8 +10,19 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using namespace testsupport;
+
+namespace {
+// Opens the window a row starts from; does something to a window.
+using Open = std::function<QWidget*()>;
+using Act = std::function<void(QWidget*)>;
+} // namespace
+
+Q_DECLARE_METATYPE(Open)
+Q_DECLARE_METATYPE(Act)
 
 class TestWindows : public QObject {
     Q_OBJECT
@@ -24,11 +35,11 @@ private slots:
     void startOpensTheChosenRole();
     void accessKeys();
     void enterInTheInputBoxSendsNothing();
+    void sendKeysKeepMessagesApart_data();
     void sendKeysKeepMessagesApart();
-    void enterPressesTheFocusedButton();
     void endReturnsToAFreshStartWindow();
-    void closingAConversationEndsTheProgram();
-    void endInTheStartWindowEndsTheProgram();
+    void leavingTheLastWindowEndsTheProgram_data();
+    void leavingTheLastWindowEndsTheProgram();
 
 private:
     frmVesk* openConversation(bool client);
@@ -180,28 +191,29 @@ void TestWindows::enterInTheInputBoxSendsNothing()
     QVERIFY(w->txtReceive->windowsText().isEmpty());
 }
 
-// A fast typist's next keys after Alt+S belong to the next message.
+void TestWindows::sendKeysKeepMessagesApart_data()
+{
+    QTest::addColumn<Act>("send");
+    QTest::newRow("Alt+S") << Act([](QWidget* w) { QTest::keyClick(w, Qt::Key_S, Qt::AltModifier); });
+    QTest::newRow("Enter on the focused Send button") << Act([](QWidget* w) {
+        auto* send = w->findChild<QPushButton*>(u"cmdSend"_s);
+        send->setFocus();
+        QTest::keyClick(send, Qt::Key_Return);
+    });
+}
+
+// A fast typist's next keys after a send belong to the next message.
 void TestWindows::sendKeysKeepMessagesApart()
 {
+    QFETCH(Act, send);
     frmVesk* w = openConversation(false);
     QVERIFY(w);
     QVERIFY(QTest::qWaitForWindowActive(w));
     QTest::keyClicks(w->txtSend, u"first"_s);
-    QTest::keyClick(w, Qt::Key_S, Qt::AltModifier);
+    send(w);
     QTest::keyClicks(w->txtSend, u"next"_s);
     QCOMPARE(w->txtReceive->windowsText(), u"自分>> first\r\n"_s);
     QCOMPARE(w->txtSend->text(), u"next"_s);
-}
-
-void TestWindows::enterPressesTheFocusedButton()
-{
-    frmVesk* w = openConversation(false);
-    QVERIFY(w);
-    QVERIFY(QTest::qWaitForWindowActive(w));
-    w->txtSend->setText(u"by Enter"_s);
-    w->cmdSend->setFocus();
-    QTest::keyClick(w->cmdSend, Qt::Key_Return);
-    QCOMPARE(w->txtReceive->windowsText(), u"自分>> by Enter\r\n"_s);
 }
 
 // With the real event loop running: End in a conversation window brings back a
@@ -224,22 +236,24 @@ void TestWindows::endReturnsToAFreshStartWindow()
     QVERIFY(checked);
 }
 
-void TestWindows::closingAConversationEndsTheProgram()
+void TestWindows::leavingTheLastWindowEndsTheProgram_data()
 {
-    frmVesk* w = openConversation(false);
-    QVERIFY(w);
-    QTimer::singleShot(0, w, [w] { w->close(); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(42); });
-    guard.start(5000);
-    QCOMPARE(QApplication::exec(), 0);
+    QTest::addColumn<Open>("open");
+    QTest::addColumn<Act>("leave");
+    QTest::newRow("conversation closed through its frame")
+        << Open([this] { return openConversation(false); }) << Act([](QWidget* w) { w->close(); });
+    QTest::newRow("End in the start window") << Open([] { return frmMain::showFresh(); }) << Act([](QWidget* w) {
+        QTest::mouseClick(w->findChild<QPushButton*>(u"cmdEnd"_s), Qt::LeftButton);
+    });
 }
 
-void TestWindows::endInTheStartWindowEndsTheProgram()
+void TestWindows::leavingTheLastWindowEndsTheProgram()
 {
-    frmMain* start = frmMain::showFresh();
-    QTimer::singleShot(0, start, [start] { QTest::mouseClick(start->cmdEnd, Qt::LeftButton); });
+    QFETCH(Open, open);
+    QFETCH(Act, leave);
+    QWidget* w = open();
+    QVERIFY(w);
+    QTimer::singleShot(0, w, [w, leave] { leave(w); });
     QTimer guard;
     guard.setSingleShot(true);
     connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(42); });
