@@ -78,7 +78,9 @@ start_xvfb() {
   : >"$XAUTHORITY"
   xauth -q add :0 . "$cookie"
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -auth "$XAUTHORITY" "$@" >"$work/xvfb.log" 2>&1 &
+  # -noreset: a server resetting as its last client leaves keeps the next one
+  # waiting (the accessibility bus launcher, connecting just then, stalled).
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset -auth "$XAUTHORITY" "$@" >"$work/xvfb.log" 2>&1 &
   track $!
   exec 3>&-
   wait_until 10 _xdrive_nonempty "$work/display" || fail "Xvfb did not report a display"
@@ -193,11 +195,11 @@ transcript_of() {
   focus "$1"
   click "$1" conversation.transcript
   xdotool key ctrl+a ctrl+c
-  if wait_until 2 _xdrive_clipboard_is_not "$mark"; then _xdrive_clipboard; fi
+  if wait_until 3 _xdrive_clipboard_is_not "$mark"; then _xdrive_clipboard; fi
 }
 
 expect_transcript() {
-  local got deadline=$((SECONDS + 10))
+  local got deadline=$((SECONDS + 20))
   while :; do
     got=$(transcript_of "$1")
     [ "$got" = "$2" ] && return 0
