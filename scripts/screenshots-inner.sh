@@ -3,49 +3,55 @@
 set -euo pipefail
 vesk=$1 out=$2
 mkdir -p "$out"
-exec 3>/tmp/vesk-shot-display.$$
-Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-exec 3>&-
-trap 'kill $(jobs -p) 2>/dev/null; rm -f /tmp/vesk-shot-display.$$' EXIT
-for _ in $(seq 50); do [ -s /tmp/vesk-shot-display.$$ ] && break; sleep 0.1; done
-export DISPLAY=:$(cat /tmp/vesk-shot-display.$$) QT_QPA_PLATFORM=xcb
+. "$(dirname "$0")/../tests/xdrive.sh"
+start_xvfb 800x600 -dpi 96
+export QT_QPA_PLATFORM=xcb
 unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
 
-start_copy() { # role octets...
-  "$vesk" >/dev/null 2>&1 &
-  local w
-  w=$(xdotool search --sync --onlyvisible --pid $! --name '^Vesk -Main-$' | head -n1)
-  xdotool windowfocus --sync "$w"
-  xdotool type 127; xdotool key Tab; xdotool type 0; xdotool key Tab
-  xdotool type 0; xdotool key Tab; xdotool type 1
-  echo "$w"
-}
-
-main=$(start_copy)
+"$vesk" >"$work/first.log" 2>&1 &
+first=$!; track "$first"
+main=$(window_of "$first" "Vesk -Main-")
+focus "$main"
+enter_loopback "$main"
 import -window "$main" "$out/start.png"
 xdotool key alt+s
-server=$(xdotool search --sync --onlyvisible --name '^Vesk - Server -$' | head -n1)
-xdotool windowmove "$server" 0 0
+server=$(window_of "$first" "Vesk - Server -")
+xdotool windowmove --sync "$server" 0 0
 
-second=$(start_copy)
-xdotool windowmove "$second" 400 0
-xdotool mousemove --window "$second" 20 97 click 1   # the Client option
+"$vesk" >"$work/second.log" 2>&1 &
+second=$!; track "$second"
+main=$(window_of "$second" "Vesk -Main-")
+xdotool windowmove --sync "$main" 400 0
+focus "$main"
+enter_loopback "$main"
+click "$main" start.client
 xdotool key alt+s
-client=$(xdotool search --sync --onlyvisible --name '^Vesk - Client -$' | head -n1)
-xdotool windowmove "$client" 400 0
+client=$(window_of "$second" "Vesk - Client -")
+xdotool windowmove --sync "$client" 400 0
 
+# Each window's transcript so far, newest line first.
+declare -A said=(["$server"]="" ["$client"]="")
 say() { # window text
-  xdotool windowfocus --sync "$1"
-  xdotool mousemove --window "$1" 100 30 click 1
-  xdotool type --delay 5 "$2"
+  local from=$1 to
+  to=$([ "$from" = "$server" ] && echo "$client" || echo "$server")
+  click "$from" conversation.send_box
+  paste_into "$from" "$2"
   xdotool key alt+s
-  sleep 0.3
+  said[$from]="自分>> $2${said[$from]:+$'\n'${said[$from]}}"
+  said[$to]="相手>> $2${said[$to]:+$'\n'${said[$to]}}"
+  expect_transcript "$to" "${said[$to]}"
 }
 say "$server" "こんにちは、聞こえますか？"
 say "$client" "はい、よく聞こえます。"
 say "$server" "Vesk works: 0.0.0.1 ok"
 say "$client" "では、また明日。"
+expect_transcript "$client" "${said[$client]}"
+# Reading a transcript selected it all: a click takes the selection away, and
+# one in each input box leaves the windows as someone typing there sees them.
+for w in "$server" "$client"; do
+  click "$w" conversation.transcript
+  click "$w" conversation.send_box
+done
 import -window "$server" "$out/server.png"
 import -window "$client" "$out/client.png"
 echo "Screenshots in $out"

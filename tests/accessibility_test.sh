@@ -11,30 +11,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 # Debian's python, which has the AT-SPI and X bindings, not whichever comes first on PATH.
 python=/usr/bin/python3
 
-for tool in Xvfb dbus-run-session "$python" /usr/libexec/at-spi-bus-launcher; do
+for tool in Xvfb xauth dbus-run-session "$python" /usr/libexec/at-spi-bus-launcher; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup.sh test installs it)"; exit 1; }
 done
 "$python" -c 'import pyatspi, Xlib' ||
   { echo "FAIL: python3-pyatspi or python3-xlib is missing (scripts/setup.sh test installs them)"; exit 1; }
 
-work=$(mktemp -d)
-xvfb=
-cleanup() {
-  [ -n "$xvfb" ] && { kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || { cat "$work/xvfb.log"; echo "FAIL: Xvfb did not report a display"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+. "$here/xdrive.sh"
+start_xvfb
 export LC_ALL=C.UTF-8
 export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -14,10 +14,10 @@ how=$3
 
 skip() { echo "SKIP: $*"; exit 77; }
 
-need=(Xvfb xdotool dbus-daemon timeout)
+need=(Xvfb xauth xdotool xclip dbus-daemon timeout)
 case "$im" in
   ibus) need+=(ibus-daemon ibus gsettings) ;;
-  fcitx5) need+=(fcitx5 gdbus) ;;
+  fcitx5) need+=(fcitx5 fcitx5-remote gdbus) ;;
   *) echo "unknown input method $im" >&2; exit 2 ;;
 esac
 for tool in "${need[@]}"; do
@@ -41,27 +41,9 @@ if [ "$(id -u)" -ne 0 ] &&
   skip "ports 1001/1002 need root or cap_net_bind_service here"
 fi
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  # ibus takes its helper processes down with it when asked to leave.
-  if [ "$im" = ibus ]; then timeout 5 ibus exit >/dev/null 2>&1 || true; fi
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do wait "${pids[i]}" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  exec >&2
-  echo "FAIL: $*"
-  local log
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "-- $(basename "$log"):"; tail -n 30 "$log"; }
-  done
-  exit 1
-}
+. "$(dirname "$0")/xdrive.sh"
+# ibus takes its helper processes down with it when asked to leave.
+if [ "$im" = ibus ]; then on_exit 'timeout 5 ibus exit >/dev/null 2>&1'; fi
 
 # Everything the session writes stays in the scratch folder.
 export HOME="$work/home"
@@ -73,23 +55,15 @@ unset QT_IM_MODULE QT_IM_MODULES GTK_IM_MODULE XMODIFIERS IBUS_ADDRESS DBUS_SESS
 export LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb
 
 echo "== Starting Xvfb and a session bus"
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
+start_xvfb
 exec 3>"$work/bus"
 dbus-daemon --session --nofork --address="unix:path=$work/bus.socket" --print-address=3 >"$work/dbus.log" 2>&1 &
-pids+=($!)
+track $!
 exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && [ -s "$work/bus" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report a display"
-[ -s "$work/bus" ] || fail "dbus-daemon did not report its address"
-DISPLAY=":$(head -n1 "$work/display")"
+bus_reported() { [ -s "$work/bus" ]; }
+wait_until 10 bus_reported || fail "dbus-daemon did not report its address"
 DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
-export DISPLAY DBUS_SESSION_BUS_ADDRESS
+export DBUS_SESSION_BUS_ADDRESS
 
 # Starts ibus with Anthy as its engine, in Latin mode (3): Ctrl+J turns hiragana
 # on, as a user would.
@@ -97,17 +71,16 @@ start_ibus() {
   gsettings set org.freedesktop.ibus.engine.anthy.common input-mode 3 2>"$work/gsettings.log" ||
     fail "cannot write the Anthy settings"
   ibus-daemon --panel=disable --emoji-extension=disable --replace >"$work/ibus.log" 2>&1 &
-  pids+=($!)
-  # "ibus engine <name>" fails when it cannot also set the X keyboard layout,
-  # though the engine is on; asking back is what tells.
-  local _
-  for _ in $(seq 100); do
-    ibus engine anthy >/dev/null 2>&1 || true
-    [ "$(ibus engine 2>/dev/null)" = anthy ] && return 0
-    sleep 0.1
-  done
+  track $!
+  wait_until 10 anthy_is_on && return 0
   cat "$work/ibus.log"
   skip "ibus did not start the Anthy engine"
+}
+# "ibus engine <name>" fails when it cannot also set the X keyboard layout,
+# though the engine is on; asking back is what tells.
+anthy_is_on() {
+  ibus engine anthy >/dev/null 2>&1 || true
+  [ "$(ibus engine 2>/dev/null)" = anthy ]
 }
 
 # Starts fcitx5 with US keys and Anthy, as its configuration tool leaves them;
@@ -132,21 +105,35 @@ Layout=
 0=Default
 PROFILE
   fcitx5 >"$work/fcitx5.log" 2>&1 &
-  pids+=($!)
-  # Asked without activating it: a call to fcitx5 itself would have the bus
-  # start a second fcitx5 while the first one is still coming up.
-  local _
-  for _ in $(seq 100); do
-    [ "$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-           --method org.freedesktop.DBus.NameHasOwner org.fcitx.Fcitx5 2>/dev/null)" = "(true,)" ] && return 0
-    sleep 0.1
-  done
+  track $!
+  wait_until 10 fcitx5_on_bus && return 0
   cat "$work/fcitx5.log"
   skip "fcitx5 did not start"
+}
+# Asked without activating it: a call to fcitx5 itself would have the bus
+# start a second fcitx5 while the first one is still coming up.
+fcitx5_on_bus() {
+  [ "$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+         --method org.freedesktop.DBus.NameHasOwner org.fcitx.Fcitx5 2>/dev/null)" = "(true,)" ]
+}
+
+# Whether the input method's state for the focused program is $1: 0 nothing in
+# focus, 1 in focus with the method off, 2 on (fcitx5-remote's numbers; for ibus
+# only 0 and 1 are told: a context in focus other than the one it has alone).
+im_state_is() {
+  case $im in
+    fcitx5) [ "$(fcitx5-remote 2>/dev/null)" = "$1" ] ;;
+    ibus) [ "$([ "$(ibus_context)" = "$ibus_own_context" ] && echo 0 || echo 1)" = "$1" ] ;;
+  esac
+}
+ibus_context() {
+  python3 -c 'import gi; gi.require_version("IBus", "1.0"); from gi.repository import IBus
+print(IBus.Bus().current_input_context())' 2>/dev/null
 }
 
 echo "== Starting $im with Anthy"
 "start_$im"
+if [ "$im" = ibus ]; then ibus_own_context=$(ibus_context); fi
 
 case "$im:$how" in
   ibus:xmodifiers) export XMODIFIERS=@im=ibus ;;
@@ -167,44 +154,38 @@ with open(sys.argv[1] + ".tmp", "w") as f:
     f.write(data.hex(" ").upper())
 os.rename(sys.argv[1] + ".tmp", sys.argv[1])
 PY
-pids+=($!)
+track $!
 
 echo "== Starting Vesk as Server at 127.0.0.1 (${XMODIFIERS:+XMODIFIERS=$XMODIFIERS}${QT_IM_MODULE:+QT_IM_MODULE=$QT_IM_MODULE})"
 "$vesk" >"$work/vesk.log" 2>&1 &
 vesk_pid=$!
-pids+=("$vesk_pid")
-window_of() {
-  local id
-  id=$(timeout 20 xdotool search --sync --all --onlyvisible --pid "$vesk_pid" --name "^$1\$" 2>/dev/null | head -n1) ||
-    fail "no window \"$1\""
-  [ -n "$id" ] || fail "no window \"$1\""
-  echo "$id"
-}
-main=$(window_of "Vesk -Main-")
-xdotool windowfocus --sync "$main"
-for part in 127 0 0 1; do
-  xdotool type --delay 30 "$part"
-  xdotool key Tab
-done
+track "$vesk_pid"
+main=$(window_of "$vesk_pid" "Vesk -Main-")
+focus "$main"
+enter_loopback "$main"
 xdotool key alt+s
-conv=$(window_of "Vesk - Server -")
-# The message box has the focus when the window opens.
-xdotool windowfocus --sync "$conv"
-sleep 0.5
+conv=$(window_of "$vesk_pid" "Vesk - Server -")
+# The message box has the focus when the window opens; the keys go to the
+# input method once it has the program's input context in focus.
+focus "$conv"
+wait_until 10 im_state_is 1 || fail "$im never had the message box in focus"
 
 echo "== Typing: input method on, nihongo, Space converts, Return commits, Alt+S"
-if [ "$im" = ibus ]; then xdotool key ctrl+j; else xdotool key ctrl+space; fi
-sleep 0.2
+# The input method takes each key in turn: ibus's Anthy has turned hiragana on
+# by the time it reads the next one, and the commit reaches the program before
+# the Alt+S that follows it.
+if [ "$im" = ibus ]; then
+  xdotool key ctrl+j
+else
+  xdotool key ctrl+space
+  wait_until 10 im_state_is 2 || fail "Ctrl+Space did not turn Anthy on"
+fi
 xdotool type --delay 60 nihongo
 xdotool key --delay 200 space Return
-sleep 0.3
 xdotool key alt+s
 
-for _ in $(seq 100); do
-  [ -s "$work/received" ] && break
-  sleep 0.1
-done
-[ -s "$work/received" ] || fail "the peer received nothing"
+received() { [ -s "$work/received" ]; }
+wait_until 10 received || fail "the peer received nothing"
 got=$(cat "$work/received")
 expected="93 FA 96 7B 8C EA" # 日本語 in code page 932
 [ "$got" = "$expected" ] || fail "the peer received [$got], expected [$expected] (日本語)"

@@ -17,7 +17,7 @@ build_dir=$2
 user_plugin=$3
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 
-for tool in Xvfb xdotool xclip timeout authbind setpriv unshare; do
+for tool in Xvfb xauth xdotool xclip timeout authbind setpriv unshare; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIP: $tool is not installed"
     exit 77
@@ -31,10 +31,15 @@ if grep -q '^NoNewPrivs:[[:space:]]*1' /proc/self/status; then
   echo "SKIP: set-uid programs (authbind's helper) cannot gain privilege here"
   exit 77
 fi
+# The copies bind 1001/1002: never on the machine's own network.
+if [ "${VESK_TEST_NETWORK:-}" != private ]; then
+  echo "FAIL: not in a network namespace of its own: run it through tests/isolated.sh" >&2
+  exit 1
+fi
 # The machine's own authbind configuration is never touched: the rest runs
 # with a mount namespace of its own.
 if [ -z "${VESK_PRIVATE_MOUNTS:-}" ]; then
-  unshare -m true 2>/dev/null || { echo "SKIP: cannot make a mount namespace"; exit 77; }
+  err=$(unshare -m true 2>&1) || { echo "FAIL: cannot make a mount namespace: $err" >&2; exit 1; }
   VESK_PRIVATE_MOUNTS=1 exec unshare -m bash "$0" "$@"
 fi
 
@@ -42,17 +47,8 @@ user=nobody
 uid=$(id -u "$user")
 gid=$(id -g "$user")
 
-work=$(mktemp -d)
-chmod 755 "$work"
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
 . "$(dirname "$0")/xdrive.sh"
+chmod 755 "$work"
 
 echo "== Installing into a temporary DESTDIR"
 DESTDIR="$work/root" "$cmake_exe" --install "$build_dir" --prefix /usr >"$work/install.out" ||
@@ -84,13 +80,15 @@ chown "$uid:$gid" "$work/home"
 # its process id stays that of the program it starts. A preloaded library
 # (authbind's) comes before the sanitizer runtime in the sanitizer build, which
 # does not matter to it here.
-as_user=(env HOME="$work/home" PATH="$work/root/usr/bin:$PATH"
+as_user=(env HOME="$work/home" XAUTHORITY="$work/home/.Xauthority" PATH="$work/root/usr/bin:$PATH"
          ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
          setpriv --reuid="$uid" --regid="$gid" --groups="$vesk_gid")
 
 echo "== Starting Xvfb"
 start_xvfb
 echo "   DISPLAY=$DISPLAY"
+# The user's own copy of the display's cookie: the one in $work is root's alone.
+install -m 600 -o "$uid" -g "$gid" "$XAUTHORITY" "$work/home/.Xauthority"
 
 export QT_QPA_PLATFORM=xcb
 export LC_ALL=C.UTF-8
@@ -98,67 +96,47 @@ export XDG_RUNTIME_DIR="$work/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 chown "$uid:$gid" "$XDG_RUNTIME_DIR"
 
-
-# Without a window manager every window opens at the same place; each copy
-# gets its own half of the screen so that clicks land on the intended one.
-place_and_focus() {
-  xdotool windowmove "$1" "$2" 0
-  sleep 0.3
-  xdotool mousemove --window "$1" 4 4 click 1
-  xdotool windowfocus --sync "$1"
-  sleep 0.3
-}
-
-# Types into whatever has the focus in window $1.
-type_into() {
-  xdotool windowfocus --sync "$1"
-  xdotool type --delay 30 -- "$2"
-}
-
-
-
-
 echo "== Starting two copies"
 "${as_user[@]}" "${launch[@]}" >"$work/server.log" 2>&1 &
-server=$!; pids+=("$server")
+server=$!; track "$server"
 "${as_user[@]}" "${launch[@]}" >"$work/client.log" 2>&1 &
-client=$!; pids+=("$client")
+client=$!; track "$client"
 
 main_s=$(window_of "$server" "Vesk -Main-")
 main_c=$(window_of "$client" "Vesk -Main-")
-place_and_focus "$main_s" 0
-place_and_focus "$main_c" 512
+place "$main_s" 0
+place "$main_c" 512
 
 echo "== Server: address, Alt+S (Server is the preset choice)"
-xdotool windowfocus --sync "$main_s"
+focus "$main_s"
 enter_loopback "$main_s"
 xdotool key alt+s
 conv_s=$(window_of "$server" "Vesk - Server -")
 
 echo "== Client: address, click Client, Alt+S"
-xdotool windowfocus --sync "$main_c"
+focus "$main_c"
 enter_loopback "$main_c"
-# optClient: frame at (8, 48), button at (8, 48) inside it, 57 x 12 pixels.
-xdotool mousemove --window "$main_c" 30 102 click 1
+click "$main_c" start.client
 xdotool key alt+s
 conv_c=$(window_of "$client" "Vesk - Client -")
 
-place_and_focus "$conv_s" 0
-place_and_focus "$conv_c" 512
+place "$conv_s" 0
+place "$conv_c" 512
 
 echo "== Server sends; Enter alone must not send"
 type_into "$conv_s" "hello from server"
 xdotool key Return
+# A message that must not come gives nothing to wait for: it is given the time to.
 sleep 0.5
 expect_transcript "$conv_c" ""
-xdotool windowfocus --sync "$conv_s"
+focus "$conv_s"
 xdotool key alt+s
 expect_transcript "$conv_c" "相手>> hello from server"
 expect_transcript "$conv_s" "自分>> hello from server"
 
 echo "== Client replies in Japanese; newest line on top"
 # The input box has lost the focus to the transcript: a click puts it back.
-xdotool mousemove --window "$conv_c" 120 30 click 1
+click "$conv_c" conversation.send_box
 paste_into "$conv_c" "了解です"
 xdotool key alt+s
 expect_transcript "$conv_s" "相手>> 了解です
@@ -167,20 +145,23 @@ expect_transcript "$conv_c" "自分>> 了解です
 相手>> hello from server"
 
 echo "== End (Alt+X) goes back to a fresh start window; the program keeps running"
-xdotool windowfocus --sync "$conv_s"
+focus "$conv_s"
 xdotool key alt+x
 main_s=$(window_of "$server" "Vesk -Main-")
+conversation_hidden() {
+  [ -z "$(xdotool search --all --onlyvisible --pid "$server" --name '^Vesk - Server -$' 2>/dev/null)" ]
+}
+wait_until 5 conversation_hidden || fail "the conversation window is still shown after End"
+# A program that quits on End gives nothing to wait for: it is given the time to.
 sleep 0.5
 kill -0 "$server" 2>/dev/null || fail "the Server copy exited on End"
-[ -z "$(xdotool search --all --onlyvisible --pid "$server" --name '^Vesk - Server -$' 2>/dev/null)" ] ||
-  fail "the conversation window is still shown after End"
 
 echo "== The port was given back: Server starts again from the fresh window"
-place_and_focus "$main_s" 0
+place "$main_s" 0
 enter_loopback "$main_s"
 xdotool key alt+s
 conv_s=$(window_of "$server" "Vesk - Server -")
-place_and_focus "$conv_s" 0
+place "$conv_s" 0
 type_into "$conv_s" "again"
 xdotool key alt+s
 expect_transcript "$conv_c" "相手>> again
@@ -206,7 +187,7 @@ plugin_gets_no_port() {
   local report="$plugins/$how.report"
   "${as_user[@]}" env "${envs[@]}" VESK_USERPLUGIN_REPORT="$report" QT_QPA_PLATFORMTHEME=userplugin \
       "${launch[@]}" "$@" >"$work/$how.log" 2>&1 &
-  local pid=$!; pids+=("$pid")
+  local pid=$!; track "$pid"
   window_of "$pid" "Vesk -Main-" >/dev/null
   echo "   $how:"; sed 's/^/     /' "$report" 2>/dev/null || true
   grep -qx "loaded, euid $uid" "$report" 2>/dev/null || fail "$how: the plugin was not loaded as the user"

@@ -9,23 +9,13 @@ exe=$1
 linux=$2
 . "$(dirname "$0")/wine.sh"
 
-for tool in Xvfb xdotool xclip tcpdump timeout; do
+for tool in Xvfb xauth xdotool xclip tcpdump timeout; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wine_stop
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
 . "$(dirname "$0")/../xdrive.sh"
+# Ends the Windows programs, which the wine process started for them does not take along.
+on_exit wine_stop
 
 echo "   starting Xvfb, the wineserver and tcpdump"
 start_xvfb
@@ -37,39 +27,20 @@ wine_start || fail "the wineserver did not start"
 
 tcpdump -i lo -n -U -Z root -w "$work/wire.pcap" 'udp and (dst port 1001 or dst port 1002)' >"$work/tcpdump.log" 2>&1 &
 tcpdump_pid=$!
-pids+=("$tcpdump_pid")
-for _ in $(seq 100); do
-  grep -q 'listening on' "$work/tcpdump.log" && break
-  sleep 0.1
-done
-grep -q 'listening on' "$work/tcpdump.log" || fail "tcpdump did not start"
-
-
-focus() {
-  xdotool windowfocus --sync "$1"
-  sleep 0.3
-}
-
-type_into() {
-  focus "$1"
-  xdotool type --delay 40 -- "$2"
-}
-
-
-
+track "$tcpdump_pid"
+wait_until 10 grep -q 'listening on' "$work/tcpdump.log" || fail "tcpdump did not start"
 
 echo "   starting vesk.exe under Wine (Server) and Vesk for Linux (Client)"
 (cd "$(dirname "$exe")" && exec wine "$exe") >"$work/wine.log" 2>&1 &
-server=$!; pids+=("$server")
+server=$!; track "$server"
 QT_QPA_PLATFORM=xcb "$linux" >"$work/linux.log" 2>&1 &
-client=$!; pids+=("$client")
+client=$!; track "$client"
 
 # Wine's first window waits for its desktop process to start.
 main_s=$(window_of "$server" "Vesk -Main-" 60)
 main_c=$(window_of "$client" "Vesk -Main-")
 # Without a window manager both open at the same place: the Linux one moves aside.
-xdotool windowmove "$main_c" 512 0
-sleep 0.3
+xdotool windowmove --sync "$main_c" 512 0
 
 focus "$main_s"
 enter_loopback "$main_s"
@@ -78,12 +49,10 @@ conv_s=$(window_of "$server" "Vesk - Server -")
 
 focus "$main_c"
 enter_loopback "$main_c"
-# optClient: frame at (8, 48), button at (8, 48) inside it, 57 x 12 pixels.
-xdotool mousemove --window "$main_c" 30 102 click 1
+click "$main_c" start.client
 xdotool key alt+s
 conv_c=$(window_of "$client" "Vesk - Client -")
-xdotool windowmove "$conv_c" 512 0
-sleep 0.3
+xdotool windowmove --sync "$conv_c" 512 0
 
 echo "   Linux to Windows: best-fit characters as Windows maps them"
 paste_into "$conv_c" "了解です ¥é"
@@ -93,7 +62,7 @@ expect_transcript "$conv_s" '相手>> 了解です \e'
 expect_transcript "$conv_c" '自分>> 了解です \e'
 
 echo "   Windows to Linux: half-width katakana, an NEC special character, kanji"
-xdotool mousemove --window "$conv_s" 120 30 click 1
+click "$conv_s" conversation.send_box
 paste_into "$conv_s" "ﾃｽﾄ①漢字 ok"
 xdotool key alt+s
 expect_transcript "$conv_c" "相手>> ﾃｽﾄ①漢字 ok
@@ -102,7 +71,9 @@ expect_transcript "$conv_s" "自分>> ﾃｽﾄ①漢字 ok
 相手>> 了解です \\e"
 
 echo "   the datagrams on the wire"
-sleep 0.5
+# tcpdump -U writes each packet as it comes.
+captured() { [ "$(tcpdump -r "$work/wire.pcap" -n 2>/dev/null | wc -l)" -ge 2 ]; }
+wait_until 5 captured || fail "tcpdump did not write both datagrams"
 kill -INT "$tcpdump_pid"
 wait "$tcpdump_pid" 2>/dev/null || true
 # One line per datagram: "<destination port> <payload in hex>", the IP header's

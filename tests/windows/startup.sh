@@ -7,9 +7,8 @@ set -euo pipefail
 bench_startup=$1
 . "$(dirname "$0")/wine.sh"
 
-work=$(mktemp -d)
-trap 'wine_stop; rm -rf "$work"' EXIT
-trap 'exit 143' TERM INT
+. "$(dirname "$0")/../xdrive.sh"
+on_exit wine_stop
 # The prefix is booted without a display, so the server is started anew: the
 # first (unmeasured) start on bench_startup's Xvfb brings up Wine's desktop there.
 wine_start
