@@ -15,7 +15,7 @@ case "$purpose" in
   run) ;;
   test|bench|docs|windows)
     packages+=(clang libclang-rt-14-dev xvfb xdotool x11-utils
-               desktop-file-utils appstream dpkg-dev file iproute2 mount xclip libcap2-bin)
+               desktop-file-utils appstream dpkg-dev file iproute2 mount xclip xauth libcap2-bin)
     # The accessibility bus and what reads it the way a screen reader does.
     packages+=(at-spi2-core dbus-daemon python3-pyatspi python3-xlib)
     # Real input methods typed through in the input method tests.
