@@ -18,6 +18,9 @@ case "$purpose" in
                desktop-file-utils appstream dpkg-dev file iproute2 mount xclip xauth libcap2-bin)
     # The accessibility bus and what reads it the way a screen reader does.
     packages+=(at-spi2-core dbus-daemon python3-pyatspi python3-xlib)
+    # A real screen reader (it brings speech-dispatcher) and a window manager
+    # that gives the windows it reads the focus.
+    packages+=(orca openbox)
     # Real input methods typed through in the input method tests.
     packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy
                fcitx5 fcitx5-frontend-qt6 fcitx5-anthy)
