@@ -22,8 +22,8 @@ case "$purpose" in
     # that gives the windows it reads the focus.
     packages+=(orca openbox)
     # Real input methods typed through in the input method tests.
-    packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy
-               fcitx5 fcitx5-frontend-qt6 fcitx5-anthy)
+    packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy ibus-mozc
+               fcitx5 fcitx5-frontend-qt6 fcitx5-anthy fcitx5-mozc)
     if [ "$purpose" = bench ]; then packages+=(libxcb1-dev time); fi
     if [ "$purpose" = docs ]; then packages+=(imagemagick); fi
     if [ "$purpose" = windows ]; then

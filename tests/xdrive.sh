@@ -16,7 +16,9 @@
 #   click WINDOW CONTROL      clicks a control named in `controls` below
 #   type_into WINDOW TEXT     types TEXT (keys on the keyboard) where the focus is
 #   paste_into WINDOW TEXT    puts TEXT there through the clipboard
-#   enter_loopback WINDOW     fills in the start window's address with 127.0.0.1
+#   enter_loopback WINDOW [paste]  fills in the start window's address with
+#                             127.0.0.1, typed (or pasted: past an input method
+#                             that starts in hiragana)
 #   transcript_of WINDOW      the conversation window's transcript, as copied
 #   expect_transcript WINDOW TEXT  waits until the transcript reads exactly TEXT
 
@@ -201,10 +203,13 @@ paste_into() {
 
 # The first box has the focus.
 enter_loopback() {
-  type_into "$1" 127
-  xdotool key Tab; type_into "$1" 0
-  xdotool key Tab; type_into "$1" 0
-  xdotool key Tab; type_into "$1" 1
+  local put=type_into octet first=1
+  [ "${2:-}" = paste ] && put=paste_into
+  for octet in 127 0 0 1; do
+    [ -n "$first" ] || xdotool key Tab
+    first=
+    "$put" "$1" "$octet"
+  done
 }
 
 # Read as a person would copy it (line breaks as "\n", whatever the platform
