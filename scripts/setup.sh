@@ -24,6 +24,9 @@ case "$purpose" in
     # Real input methods typed through in the input method tests.
     packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy ibus-mozc
                fcitx5 fcitx5-frontend-qt6 fcitx5-anthy fcitx5-mozc)
+    # The Wayland run: Qt's Wayland plugin, a headless compositor, its
+    # screenshot and typing tools.
+    packages+=(qt6-wayland sway grim wtype)
     if [ "$purpose" = bench ]; then packages+=(libxcb1-dev time); fi
     if [ "$purpose" = docs ]; then packages+=(imagemagick); fi
     if [ "$purpose" = windows ]; then

@@ -22,3 +22,15 @@ foreach(_case ibus:xmodifiers:anthy ibus:qt_im_module:anthy fcitx5:xmodifiers:an
     RESOURCE_LOCK vesk_fixed_ports
     SKIP_RETURN_CODE 77)
 endforeach()
+
+# The program as a native Wayland client on a headless sway, typed into through
+# IBus and Mozc, at scale 1 and 2; runs as nobody (sway and Mozc refuse root).
+foreach(_scale 1 2)
+  add_test(NAME vesk_wayland_scale${_scale}
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/isolated.sh bash ${CMAKE_CURRENT_SOURCE_DIR}/wayland_test.sh
+            $<TARGET_FILE:vesk> ${_scale})
+  set_tests_properties(vesk_wayland_scale${_scale} PROPERTIES
+    LABELS inputmethod
+    RESOURCE_LOCK vesk_fixed_ports
+    SKIP_RETURN_CODE 77)
+endforeach()
