@@ -21,6 +21,9 @@ case "$purpose" in
     # A real screen reader (it brings speech-dispatcher) and a window manager
     # that gives the windows it reads the focus.
     packages+=(orca openbox)
+    # What the desktop tests run as nobody with (pgrep, sysctl) and the fake
+    # notification service is written with.
+    packages+=(procps python3-gi)
     # Real input methods typed through in the input method tests.
     packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy ibus-mozc
                fcitx5 fcitx5-frontend-qt6 fcitx5-anthy fcitx5-mozc)
