@@ -20,7 +20,12 @@ ArrivalNotice::ArrivalNotice(QWidget* window, QWidget* transcript)
     window->installEventFilter(this);
 }
 
-ArrivalNotice::~ArrivalNotice() = default;
+// A window that goes takes its notification with it.
+ArrivalNotice::~ArrivalNotice()
+{
+    if (m_notifications)
+        m_notifications->withdraw();
+}
 
 namespace {
 
