@@ -1,6 +1,7 @@
 #include "app/InputMethod.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 namespace vesk {
@@ -26,6 +27,15 @@ QByteArray fromXModifiers(const QByteArray& modifiers)
     return modifiers.mid(from, end < 0 ? -1 : end - from).trimmed();
 }
 
+// GNOME's input sources are IBus engines, but on Wayland it tells programs of
+// none: it offers its input method only through text-input-v3, which Qt 6.4's
+// Wayland plugin lacks. XDG_CURRENT_DESKTOP may list several names ("ubuntu:GNOME").
+bool onGnome()
+{
+    const QList<QByteArray> desktops = qgetenv("XDG_CURRENT_DESKTOP").toLower().split(':');
+    return desktops.contains("gnome");
+}
+
 } // namespace
 
 void useDesktopInputMethod()
@@ -40,6 +50,8 @@ void useDesktopInputMethod()
             return;
         }
     }
+    if (onGnome())
+        qputenv("QT_IM_MODULE", "ibus");
 }
 
 } // namespace vesk

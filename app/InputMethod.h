@@ -5,7 +5,8 @@ namespace vesk {
 // Qt 6 on X11 reads only QT_IM_MODULE, while desktops often announce their input
 // method only as XMODIFIERS=@im=... or GTK_IM_MODULE=...; left alone, Qt then
 // takes the compose plugin and Japanese cannot be typed. This names ibus or fcitx
-// for Qt when the desktop does, and leaves an explicit QT_IM_MODULE(S) alone.
+// for Qt when the desktop does, IBus on GNOME (which announces nothing on
+// Wayland), and leaves an explicit QT_IM_MODULE(S) alone.
 // Call before the QApplication is made.
 void useDesktopInputMethod();
 

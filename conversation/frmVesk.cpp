@@ -2,13 +2,13 @@
 
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
+#include "platform/desktop/ArrivalNotice.h"
 #include "platform/error/VeskError.h"
 #include "platform/forms/CommandButton.h"
 #include "platform/forms/ErrorReport.h"
 #include "platform/forms/Placement.h"
 #include "platform/udp/Winsock.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,13 +57,13 @@ frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(rol
             [this](qint32 n) { vesk::guarded(this, [this, n] { Winsock1_DataArrival(n); }); });
     // The lines of one turn of the event loop go into the transcript as one edit.
     connect(Winsock1, &vesk::Winsock::ArrivalBatchStarted, this, [this] {
-        m_linesArrived = false;
+        m_linesArrived.clear();
         txtReceive->beginBatch();
     });
-    connect(Winsock1, &vesk::Winsock::ArrivalBatchFinished, this, [this] {
+    auto* notice = new vesk::ArrivalNotice(this, txtReceive);
+    connect(Winsock1, &vesk::Winsock::ArrivalBatchFinished, this, [this, notice] {
         vesk::guarded(this, [this] { txtReceive->endBatch(); });
-        if (m_linesArrived && !isActiveWindow())
-            QApplication::alert(this); // ask for attention, never take the focus
+        notice->linesArrived(m_linesArrived);
     });
 }
 
@@ -127,7 +127,7 @@ void frmVesk::Winsock1_DataArrival(qint32 /*bytesTotal*/)
     Winsock1->GetData(message);
     if (const auto line = vesk::receivedLine(message)) {
         txtReceive->insertLine(*line);
-        m_linesArrived = true;
+        m_linesArrived << *line;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "conversation/RoleTable.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
@@ -62,5 +63,5 @@ private:
     void releaseSocket();
 
     const vesk::Role m_role;
-    bool m_linesArrived = false; // during one arrival batch
+    QStringList m_linesArrived; // during one arrival batch
 };

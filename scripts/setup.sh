@@ -18,9 +18,18 @@ case "$purpose" in
                desktop-file-utils appstream dpkg-dev file iproute2 mount xclip xauth libcap2-bin)
     # The accessibility bus and what reads it the way a screen reader does.
     packages+=(at-spi2-core dbus-daemon python3-pyatspi python3-xlib)
+    # A real screen reader (it brings speech-dispatcher) and a window manager
+    # that gives the windows it reads the focus.
+    packages+=(orca openbox)
+    # What the desktop tests run as nobody with (pgrep, sysctl) and the fake
+    # notification service is written with.
+    packages+=(procps python3-gi)
     # Real input methods typed through in the input method tests.
-    packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy
-               fcitx5 fcitx5-frontend-qt6 fcitx5-anthy)
+    packages+=(dbus-daemon libglib2.0-bin ibus ibus-anthy ibus-mozc
+               fcitx5 fcitx5-frontend-qt6 fcitx5-anthy fcitx5-mozc)
+    # The Wayland run: Qt's Wayland plugin, a headless compositor, its
+    # screenshot and typing tools.
+    packages+=(qt6-wayland sway grim wtype)
     if [ "$purpose" = bench ]; then packages+=(libxcb1-dev time); fi
     if [ "$purpose" = docs ]; then packages+=(imagemagick); fi
     if [ "$purpose" = windows ]; then

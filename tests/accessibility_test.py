@@ -37,6 +37,8 @@ CONVERSATION_WINDOW = [
     ("label", "送受信メッセージ"),
     ("text", "送受信メッセージ（会話、新しい行が先頭）"),
     ("push button", "終了(X)"),
+    # Hidden; shown with each arriving line as its name, for the reader to say.
+    ("notification", ""),
 ]
 LABELS = {"相手のIPアドレス：": "相手のIPアドレス 1番目の数",
           "送信メッセージ": "送信するメッセージ",

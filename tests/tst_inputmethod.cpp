@@ -21,6 +21,8 @@ class TestInputMethod : public QObject {
 private slots:
     void fromDesktop_data();
     void fromDesktop();
+    void onGnome_data();
+    void onGnome();
 };
 
 void TestInputMethod::fromDesktop_data()
@@ -63,6 +65,41 @@ void TestInputMethod::fromDesktop()
     setOrUnset("QT_IM_MODULE", qtImModule);
     setOrUnset("XMODIFIERS", xmodifiers);
     setOrUnset("GTK_IM_MODULE", gtkImModule);
+    qunsetenv("XDG_CURRENT_DESKTOP");
+
+    vesk::useDesktopInputMethod();
+
+    QCOMPARE(qEnvironmentVariableIsSet("QT_IM_MODULE") ? qgetenv("QT_IM_MODULE") : kUnset, chosen);
+}
+
+void TestInputMethod::onGnome_data()
+{
+    QTest::addColumn<QByteArray>("desktop"); // XDG_CURRENT_DESKTOP
+    QTest::addColumn<QByteArray>("qtImModule");
+    QTest::addColumn<QByteArray>("xmodifiers");
+    QTest::addColumn<QByteArray>("chosen");
+
+    QTest::newRow("GNOME announcing nothing") << QByteArray("GNOME") << kUnset << kUnset << QByteArray("ibus");
+    QTest::newRow("GNOME among others") << QByteArray("ubuntu:GNOME") << kUnset << kUnset << QByteArray("ibus");
+    QTest::newRow("GNOME announcing fcitx") << QByteArray("GNOME") << kUnset << QByteArray("@im=fcitx")
+                                            << QByteArray("fcitx");
+    QTest::newRow("GNOME, explicit QT_IM_MODULE") << QByteArray("GNOME") << QByteArray("compose") << kUnset
+                                                  << QByteArray("compose");
+    QTest::newRow("KDE announcing nothing") << QByteArray("KDE") << kUnset << kUnset << kUnset;
+    QTest::newRow("a name containing gnome") << QByteArray("GNOME-Flashback-like") << kUnset << kUnset << kUnset;
+}
+
+void TestInputMethod::onGnome()
+{
+    QFETCH(QByteArray, desktop);
+    QFETCH(QByteArray, qtImModule);
+    QFETCH(QByteArray, xmodifiers);
+    QFETCH(QByteArray, chosen);
+    qunsetenv("QT_IM_MODULES");
+    qunsetenv("GTK_IM_MODULE");
+    setOrUnset("QT_IM_MODULE", qtImModule);
+    setOrUnset("XMODIFIERS", xmodifiers);
+    qputenv("XDG_CURRENT_DESKTOP", desktop);
 
     vesk::useDesktopInputMethod();
 

@@ -8,13 +8,17 @@
 #   wait_until SECS COMMAND...  true once COMMAND succeeds, false after SECS
 #   start_xvfb [WxH] [ARG...] an Xvfb of its own that only this test can reach
 #                             (a cookie in $work); exports DISPLAY, XAUTHORITY
+#   start_session_bus         a session bus of its own; exports DBUS_SESSION_BUS_ADDRESS
+#   own_home                  HOME, XDG_* folders and runtime folder inside $work
 #   window_of PID TITLE [SECS]  the visible window of PID titled exactly TITLE
 #   place WINDOW X            moves WINDOW to (X, 0) and gives it the focus
 #   focus WINDOW              gives WINDOW the keyboard focus
 #   click WINDOW CONTROL      clicks a control named in `controls` below
 #   type_into WINDOW TEXT     types TEXT (keys on the keyboard) where the focus is
 #   paste_into WINDOW TEXT    puts TEXT there through the clipboard
-#   enter_loopback WINDOW     fills in the start window's address with 127.0.0.1
+#   enter_loopback WINDOW [paste]  fills in the start window's address with
+#                             127.0.0.1, typed (or pasted: past an input method
+#                             that starts in hiragana)
 #   transcript_of WINDOW      the conversation window's transcript, as copied
 #   expect_transcript WINDOW TEXT  waits until the transcript reads exactly TEXT
 
@@ -86,6 +90,25 @@ start_xvfb() {
   wait_until 10 _xdrive_nonempty "$work/display" || fail "Xvfb did not report a display"
   export DISPLAY=":$(head -n1 "$work/display")"
   xauth -q add "$DISPLAY" . "$cookie"
+}
+
+start_session_bus() {
+  exec 3>"$work/bus"
+  dbus-daemon --session --nofork --address="unix:path=$work/bus.socket" --print-address=3 >"$work/dbus.log" 2>&1 &
+  track $!
+  exec 3>&-
+  wait_until 10 _xdrive_nonempty "$work/bus" || fail "dbus-daemon did not report its address"
+  DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
+  export DBUS_SESSION_BUS_ADDRESS
+}
+
+# Whatever the session writes stays in the scratch folder.
+own_home() {
+  export HOME="$work/home"
+  export XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache" XDG_DATA_HOME="$HOME/.local/share"
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
 }
 
 window_of() {
@@ -180,10 +203,13 @@ paste_into() {
 
 # The first box has the focus.
 enter_loopback() {
-  type_into "$1" 127
-  xdotool key Tab; type_into "$1" 0
-  xdotool key Tab; type_into "$1" 0
-  xdotool key Tab; type_into "$1" 1
+  local put=type_into octet first=1
+  [ "${2:-}" = paste ] && put=paste_into
+  for octet in 127 0 0 1; do
+    [ -n "$first" ] || xdotool key Tab
+    first=
+    "$put" "$1" "$octet"
+  done
 }
 
 # Read as a person would copy it (line breaks as "\n", whatever the platform
