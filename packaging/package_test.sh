@@ -88,7 +88,7 @@ check_deb() {
   # Found by dpkg-shlibdeps, then the ones only loaded at run time.
   local dep
   for dep in libqt6widgets6 libqt6network6 qt6-qpa-plugins \
-             fonts-ipafont-gothic authbind adduser; do
+             fonts-ipafont-gothic authbind adduser qt6-wayland; do
     grep -Eq "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep"
   done
 
