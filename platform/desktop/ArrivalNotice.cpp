@@ -5,6 +5,7 @@
 #include "platform/desktop/DesktopNotifications.h"
 #endif
 
+#include <QAccessible>
 #include <QApplication>
 #include <QEvent>
 #include <QWidget>
@@ -54,10 +55,15 @@ void ArrivalNotice::linesArrived(const QStringList& lines)
     if (lines.isEmpty())
         return;
     const bool active = m_window->isActiveWindow();
-    if (!(active && m_transcript->hasFocus())) {
+    // Only for a listening screen reader, and never more than a few lines: a
+    // flood read aloud is no use, and building it would cost every turn.
+    if (QAccessible::isActive() && !(active && m_transcript->hasFocus())) {
+        constexpr qsizetype MostSpoken = 10;
         QStringList spoken;
-        for (const QString& line : lines)
-            spoken << cut(line, 1000); // a flood of text is no use read aloud
+        for (qsizetype i = 0; i < qMin(lines.size(), MostSpoken); ++i)
+            spoken << cut(lines[i], 1000);
+        if (lines.size() > MostSpoken)
+            spoken << QStringLiteral("ほか %1 行").arg(lines.size() - MostSpoken);
         m_announcer->announce(spoken.join(u'\n'));
     }
     if (active)
