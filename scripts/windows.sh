@@ -210,8 +210,15 @@ run_installer() {
   [ $status -eq 0 ] || die "the installer run under Wine failed (exit $status)"
 }
 
+run_inputmethod() {
+  echo "== Japanese through an X input method (ibus, Anthy) into vesk.exe under Wine (not Windows)"
+  timeout 300 tests/isolated.sh bash tests/windows/inputmethod.sh "$portable_dir/vesk.exe" \
+    || die "the input method run under Wine failed (exit $?)"
+}
+
 # ----------------------------------------------------------------- benchmarks
-# Prints RESULT lines for scripts/bench.sh: the zip's size, and start-up of
+# Prints RESULT lines for scripts/bench.sh: the zip's and the installer's sizes,
+# the installer's silent install time under Wine, and start-up of
 # vesk.exe under Wine to its start window mapped, beside a minimal Qt Widgets
 # program built and run the same way. $1 is the Linux bench_startup program.
 bench() {
@@ -226,6 +233,12 @@ bench() {
   minimal_kib=$(du -k "$scratch/minimal.zip" | cut -f1)
   awk -v o="$zip_kib" -v r="$minimal_kib" 'BEGIN {
     printf "RESULT | Windows zip size | %.1f | %.1f | minimal Qt Widgets program zipped alike | MiB | -\n", o / 1024, r / 1024 }'
+  local setup_kib times
+  setup_kib=$(du -k "$setup_exe" | cut -f1)
+  awk -v o="$setup_kib" -v r="$zip_kib" 'BEGIN {
+    printf "RESULT | Windows installer size | %.1f | %.1f | the zip | MiB | -\n", o / 1024, r / 1024 }'
+  times=$(timeout 300 bash tests/windows/install_time.sh "$setup_exe") || die "timing the installer under Wine failed"
+  echo "RESULT | silent install under Wine (median of 5) | ${times% *} | ${times#* } | silent uninstall under Wine | ms | -"
   local status=0
   timeout 900 tests/isolated.sh bash tests/windows/startup.sh "$bench_startup" \
     "$portable_dir/vesk.exe" "$scratch/minimal/minimal_qt.exe" || status=$?
@@ -244,6 +257,7 @@ case "$mode" in
     build_linux_peer
     run_suites
     run_installer
+    run_inputmethod
     echo "== Windows: the zip is $portable_zip, the installer $setup_exe"
     ;;
   build)
