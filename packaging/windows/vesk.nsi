@@ -77,11 +77,12 @@ Function .onInit
       ExecShell "runas" "$EXEPATH" "$0"
       Quit
     ${EndIf}
-    SetShellVarContext all
-    ; /D= given on the command line has already set INSTDIR.
+    ; Still the per-user default unless /D= chose a folder (asked before the
+    ; switch to all users changes what $LOCALAPPDATA means).
     ${If} $INSTDIR == "$LOCALAPPDATA\Programs\Vesk"
       StrCpy $INSTDIR "$PROGRAMFILES64\Vesk"
     ${EndIf}
+    SetShellVarContext all
   ${EndIf}
   ; An earlier installation in the same scope: the new version goes where it is.
   ReadRegStr $1 SHCTX "${UNINST_KEY}" "InstallLocation"

@@ -33,18 +33,43 @@ profile=$drive/users/$(id -un)
 programs=$profile/AppData/Local/Programs/Vesk
 shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/$name.lnk"
 
-# Value $1 of the uninstall entry, read through an export: reg query prints
-# in the console's code page, which has no Japanese here.
+# Value $1 of the uninstall entry (in HKCU, or in $2), read through an export:
+# reg query prints in the console's code page, which has no Japanese here.
 entry() {
   rm -f "$work/entry.reg"
-  wine reg export "$key" "$(wine_path "$work/entry.reg")" /y >/dev/null 2>&1 || return 0
-  iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' | sed -n "s/^\"$1\"=\"\(.*\)\"\$/\1/p"
+  wine reg export "${2:-$key}" "$(wine_path "$work/entry.reg")" /y >/dev/null 2>&1 || return 0
+  # .reg strings escape backslashes and quotes with a backslash.
+  iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r' |
+    sed -n "s/^\"$1\"=\"\(.*\)\"\$/\1/p" | sed 's/\\\(.\)/\1/g'
 }
 
 install() {
   local start=$SECONDS
-  wine "$1" /S || fail "$(basename "$1") /S exited with $?"
-  echo "   $(basename "$1") /S: $((SECONDS - start)) s"
+  wine "$@" /S || fail "$(basename "$1") /S exited with $?"
+  echo "   $(basename "$1") ${*:2}${2:+ }/S: $((SECONDS - start)) s"
+}
+
+# Runs the uninstaller of folder $1 as entry $2 names it (the way Windows runs
+# it), and waits for it.
+uninstall() {
+  local start=$SECONDS command
+  command=$(entry UninstallString "$2")
+  command=${command#\"}
+  command=${command%\"}
+  [ -n "$command" ] || fail "no UninstallString in $2"
+  wine "$command" /S || fail "$command /S exited with $?"
+  # The uninstaller runs on from a copy in the temporary folder.
+  for _ in $(seq 200); do
+    [ -e "$1" ] || break
+    sleep 0.1
+  done
+  for _ in $(seq 10); do
+    [ -z "$(entry DisplayName "$2")" ] && break
+    sleep 0.2
+  done
+  echo "   uninstall.exe /S: $((SECONDS - start)) s"
+  [ ! -e "$1" ] || fail "the program folder stays: $(ls -A "$1")"
+  [ -z "$(entry DisplayName "$2")" ] || fail "the uninstall entry $2 stays"
 }
 
 wine_start
@@ -75,17 +100,20 @@ bash "$here/end_to_end.sh" "$programs/vesk.exe" "$linux"
 
 echo "   uninstalling"
 wine_start
-start=$SECONDS
-wine "$(wine_path "$programs")\\uninstall.exe" /S || fail "uninstall.exe /S exited with $?"
-# The uninstaller runs on from a copy in the temporary folder.
-for _ in $(seq 100); do
-  [ ! -e "$programs" ] && [ -z "$(entry DisplayName)" ] && break
-  sleep 0.2
-done
-echo "   uninstall.exe /S: $((SECONDS - start)) s"
-[ ! -e "$programs" ] || fail "the program folder stays: $(ls -A "$programs")"
-[ -z "$(entry DisplayName)" ] || fail "the uninstall entry stays"
+uninstall "$programs" "$key"
 [ ! -e "$shortcut" ] || fail "the Start-menu shortcut stays"
+
+# Wine runs everything as administrator, and its netsh does nothing: the
+# firewall rule is not tested here.
+echo "   for all users (/ALLUSERS), then uninstalled"
+install "$setup" /ALLUSERS
+all_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vesk'
+[ "$(entry InstallLocation "$all_key")" = 'C:\Program Files\Vesk' ] ||
+  fail "the machine's installed programs list [$(entry InstallLocation "$all_key")]"
+[ -f "$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/$name.lnk" ] || fail "no shortcut in the common Start menu"
+[ -z "$(entry DisplayName)" ] || fail "installing for all users made an entry of the user's"
+uninstall "$drive/Program Files/Vesk" "$all_key"
+[ ! -e "$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/$name.lnk" ] || fail "the common Start-menu shortcut stays"
 # That copy is deleted at the next start of Windows, here of Wine's.
 wine wineboot -r >/dev/null 2>&1 || fail "wineboot -r failed"
 wine_stop
