@@ -2,10 +2,10 @@
 # Japanese typed into vesk.exe under Wine (not Windows) through a real input
 # method: ibus with Anthy behind its X input method bridge, which Wine turns into
 # the Windows input-method messages Qt reads. Romaji keys, conversion, commit,
-# Alt+S; a plain UDP peer on port 1001 checks the code page 932 bytes. When they
-# do not come, Wine's notepad is typed into the same way: if it gets 日本語,
-# the fault is vesk.exe's, else Wine's or the session's. Run it in a network
-# namespace of its own.
+# Alt+S; a plain UDP peer on port 1001 checks the code page 932 bytes. Wine's
+# notepad is typed into the same way first: when it gets 日本語 and vesk.exe
+# does not, the fault is vesk.exe's, not Wine's. Run it in a network namespace
+# of its own.
 #   inputmethod.sh <vesk.exe>
 set -euo pipefail
 exe=$1
@@ -112,6 +112,22 @@ type_japanese() {
   sleep 0.3
 }
 
+echo "   Wine's notepad first, typed into the same way"
+wine notepad >"$work/notepad.log" 2>&1 &
+pids+=($!)
+notepad=$(timeout 30 xdotool search --sync --onlyvisible --name '^Untitled - Notepad$' 2>/dev/null | head -n1) ||
+  fail "Wine's notepad did not open"
+xdotool windowfocus --sync "$notepad"
+sleep 0.5
+type_japanese
+xdotool key ctrl+a ctrl+c
+sleep 0.3
+notepad_got=$(timeout 5 xclip -o -selection clipboard 2>/dev/null | tr -d '\r\n' || true)
+echo "   Wine's notepad got [$notepad_got]"
+# Ctrl+J again: Anthy back to Latin for the address boxes.
+xdotool key ctrl+j
+wine taskkill /f /im notepad.exe >/dev/null 2>&1 || true
+
 echo "   vesk.exe as Server at 127.0.0.1: typing nihongo, converting, committing, Alt+S"
 (cd "$(dirname "$exe")" && exec wine "$exe") >"$work/wine.log" 2>&1 &
 vesk=$!
@@ -132,19 +148,7 @@ for _ in $(seq 100); do
 done
 got=$(cat "$work/received" 2>/dev/null || true)
 expected="93 FA 96 7B 8C EA" # 日本語 in code page 932
-if [ "$got" != "$expected" ]; then
-  # The same typing into Wine's own notepad tells whose fault it is.
-  kill "$vesk" 2>/dev/null || true
-  wine notepad >"$work/notepad.log" 2>&1 &
-  pids+=($!)
-  notepad=$(timeout 30 xdotool search --sync --onlyvisible --name '^Untitled - Notepad$' 2>/dev/null | head -n1) ||
-    fail "the peer received [$got], expected [$expected] (日本語); Wine's notepad did not open"
-  xdotool windowfocus --sync "$notepad"
-  sleep 0.5
-  type_japanese
-  xdotool key ctrl+a ctrl+c
-  sleep 0.3
-  fail "the peer received [$got], expected [$expected] (日本語); Wine's notepad got [$(timeout 5 xclip -o -selection clipboard 2>/dev/null || true)] the same way"
-fi
+[ "$got" = "$expected" ] ||
+  fail "the peer received [$got], expected [$expected] (日本語); Wine's notepad got [$notepad_got] the same way"
 echo "   received $got (日本語)"
 echo "PASS"
