@@ -36,6 +36,8 @@ case "$purpose" in
       # dpkg-dev unpacks Debian's Qt source; tcpdump reads the datagrams on the wire.
       packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 qt6-base-dev-tools
                  wine wine64 zip unzip dpkg-dev tcpdump)
+      # The installer: NSIS, and the icon drawn from the SVG at each size Windows shows.
+      packages+=(nsis librsvg2-bin icoutils)
     fi
     ;;
   *) echo "usage: $0 run|test|bench|docs|windows" >&2; exit 2 ;;

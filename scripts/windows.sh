@@ -3,10 +3,15 @@
 #   1. installs what is missing (MinGW-w64, Wine, Xvfb, zip, ...);
 #   2. builds Qt 6 for Windows once, from Debian's own qt6-base source, and keeps
 #      it under ~/.cache/vesk (a new Qt, compiler or switch set builds it anew);
-#   3. cross-builds Vesk and leaves build/windows/vesk-<version>-windows-x64/ and
-#      build/windows/vesk-<version>-windows-x64.zip;
-#   4. runs the Qt Test suites built for Windows under Wine, and the real vesk.exe
-#      under Wine against the Linux build over UDP on 127.0.0.1.
+#   3. cross-builds Vesk and leaves build/windows/vesk-<version>-windows-x64/,
+#      build/windows/vesk-<version>-windows-x64.zip and the installer
+#      build/windows/vesk-<version>-setup.exe (NSIS);
+#   4. runs the Qt Test suites built for Windows under Wine; installs the program
+#      under Wine over an older version and runs the installed vesk.exe against
+#      the Linux build over UDP on 127.0.0.1, then uninstalls it.
+# "inputmethod" types Japanese into vesk.exe through an X input method instead:
+# Wine converts it and Qt drops it (Qt disables the window's input context),
+# so it is not part of "all" until that is solved.
 # Wine is not Windows: what only a real Windows machine shows is not tested here.
 #
 # VESK_WINDOWS_CACHE=<dir> keeps the Windows Qt there instead of ~/.cache/vesk.
@@ -130,7 +135,48 @@ package() {
   (cd "$out" && find "$name" | LC_ALL=C sort | zip -q -X -9 "$zipfile" -@)
   portable_dir=$dir
   portable_zip=$zipfile
+  version_built=$version
   echo "   $(find "$dir" -type f | wc -l) files, $(du -sk "$dir" | cut -f1) KiB unpacked; $(du -k "$zipfile" | cut -f1) KiB zipped"
+  setup_exe=$out/vesk-$version-setup.exe
+  echo "== The installer $(basename "$setup_exe")"
+  local start=$SECONDS
+  make_installer "$dir" "$version" "$setup_exe"
+  echo "   $(du -k "$setup_exe" | cut -f1) KiB, built in $((SECONDS - start)) s"
+}
+
+# ------------------------------------------------------------------ installer
+# The icon at the sizes Windows shows, drawn from the SVG; 256 pixels as PNG.
+make_icon() {
+  local ico=$1 scratch size
+  scratch=$(mktemp -d)
+  for size in 16 24 32 48 64 256; do
+    rsvg-convert -w "$size" -h "$size" -o "$scratch/$size.png" "$root/packaging/vesk.svg"
+  done
+  icotool -c -o "$ico" "$scratch"/{16,24,32,48,64}.png -r "$scratch/256.png"
+  rm -rf "$scratch"
+}
+
+# Builds installer $3 of version $2 for portable folder $1; further arguments go
+# to makensis. The uninstaller gets the list of exactly these files.
+make_installer() {
+  local folder=$1 version=$2 setup=$3 scratch path
+  shift 3
+  scratch=$(mktemp -d)
+  make_icon "$scratch/vesk.ico"
+  # Files first, then each folder deepest first, once it is empty.
+  (cd "$folder"
+   if find . | grep -q '[$"]'; then echo "a file name holds \$ or \"" >&2; exit 1; fi
+   find . -type f | LC_ALL=C sort | while read -r path; do
+     path=${path#./}; printf 'Delete "$INSTDIR\\%s"\n' "${path//\//\\}"
+   done
+   find . -mindepth 1 -type d | LC_ALL=C sort -r | while read -r path; do
+     path=${path#./}; printf 'RMDir "$INSTDIR\\%s"\n' "${path//\//\\}"
+   done) >"$scratch/files.nsh" || die "cannot list the files of $folder"
+  makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSOURCE="$folder" -DICON="$scratch/vesk.ico" \
+           -DFILES="$scratch/files.nsh" -DOUTFILE="$setup" "$@" "$root/packaging/windows/vesk.nsi" \
+           >"$scratch/makensis.log" 2>&1 \
+    || { cat "$scratch/makensis.log" >&2; rm -rf "$scratch"; die "makensis failed"; }
+  rm -rf "$scratch"
 }
 
 # -------------------------------------------------------------- Wine runs
@@ -146,21 +192,32 @@ run_suites() {
     || die "the test suites under Wine failed (exit $?)"
 }
 
-run_end_to_end() {
-  echo "== vesk.exe from the zip under Wine (not Windows) and Vesk for Linux, over UDP on 127.0.0.1"
-  local unpacked
-  unpacked=$(mktemp -d)
-  # The program as a user gets it: unzipped, with nothing from the build around it.
-  unzip -q "$portable_zip" -d "$unpacked"
-  local status=0
-  timeout 600 tests/isolated.sh bash tests/windows/end_to_end.sh \
-    "$unpacked/$(basename "$portable_dir")/vesk.exe" "$out/linux/app/vesk" || status=$?
-  rm -rf "$unpacked"
-  [ $status -eq 0 ] || die "the end-to-end run under Wine failed (exit $status)"
+# The installer in a fresh prefix, over an older version: a stand-in built here
+# with a file this version lacks and another vesk.exe. The installed program, the
+# zip's files as a user gets them, converses with the Linux build.
+run_installer() {
+  echo "== The installer under Wine (not Windows): over an older version, vesk.exe installed against Vesk for Linux over UDP on 127.0.0.1, uninstalled"
+  local scratch status=0
+  scratch=$(mktemp -d)
+  mkdir "$scratch/old"
+  echo "an older vesk.exe" >"$scratch/old/vesk.exe"
+  echo "a file only the older version had" >"$scratch/old/stale.dll"
+  make_installer "$scratch/old" 0.9.0 "$scratch/vesk-0.9.0-setup.exe" -X"SetCompressor /FINAL zlib"
+  timeout 600 tests/isolated.sh bash tests/windows/installer.sh "$setup_exe" "$version_built" \
+    "$scratch/vesk-0.9.0-setup.exe" "$portable_zip" "$out/linux/app/vesk" || status=$?
+  rm -rf "$scratch"
+  [ $status -eq 0 ] || die "the installer run under Wine failed (exit $status)"
+}
+
+run_inputmethod() {
+  echo "== Japanese through an X input method (ibus, Anthy) into vesk.exe under Wine (not Windows)"
+  timeout 300 tests/isolated.sh bash tests/windows/inputmethod.sh "$portable_dir/vesk.exe" \
+    || die "the input method run under Wine failed (exit $?)"
 }
 
 # ----------------------------------------------------------------- benchmarks
-# Prints RESULT lines for scripts/bench.sh: the zip's size, and start-up of
+# Prints RESULT lines for scripts/bench.sh: the zip's and the installer's sizes,
+# the installer's silent install time under Wine, and start-up of
 # vesk.exe under Wine to its start window mapped, beside a minimal Qt Widgets
 # program built and run the same way. $1 is the Linux bench_startup program.
 bench() {
@@ -175,6 +232,12 @@ bench() {
   minimal_kib=$(du -k "$scratch/minimal.zip" | cut -f1)
   awk -v o="$zip_kib" -v r="$minimal_kib" 'BEGIN {
     printf "RESULT | Windows zip size | %.1f | %.1f | minimal Qt Widgets program zipped alike | MiB | -\n", o / 1024, r / 1024 }'
+  local setup_kib times
+  setup_kib=$(du -k "$setup_exe" | cut -f1)
+  awk -v o="$setup_kib" -v r="$zip_kib" 'BEGIN {
+    printf "RESULT | Windows installer size | %.1f | %.1f | the zip | MiB | -\n", o / 1024, r / 1024 }'
+  times=$(timeout 300 bash tests/windows/install_time.sh "$setup_exe") || die "timing the installer under Wine failed"
+  echo "RESULT | silent install under Wine (median of 5) | ${times% *} | ${times#* } | silent uninstall under Wine | ms | -"
   local status=0
   timeout 900 tests/isolated.sh bash tests/windows/startup.sh "$bench_startup" \
     "$portable_dir/vesk.exe" "$scratch/minimal/minimal_qt.exe" || status=$?
@@ -192,8 +255,8 @@ case "$mode" in
     package
     build_linux_peer
     run_suites
-    run_end_to_end
-    echo "== Windows: the zip is $portable_zip"
+    run_installer
+    echo "== Windows: the zip is $portable_zip, the installer $setup_exe"
     ;;
   build)
     scripts/setup.sh windows
@@ -201,11 +264,18 @@ case "$mode" in
     build_vesk
     package
     ;;
+  inputmethod)
+    scripts/setup.sh windows
+    build_qt
+    build_vesk
+    package
+    run_inputmethod
+    ;;
   bench)
     [ $# -eq 2 ] || die "usage: $0 bench <bench_startup program>"
     scripts/setup.sh windows >&2
     { build_qt; build_vesk; package; } >&2
     bench "$2"
     ;;
-  *) die "usage: $0 [all|build|bench <bench_startup program>]" ;;
+  *) die "usage: $0 [all|build|inputmethod|bench <bench_startup program>]" ;;
 esac

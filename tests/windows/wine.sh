@@ -6,7 +6,9 @@
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
 # No .NET or HTML engine: nothing here needs them, and Wine would offer to download them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No winemenubuilder: it would copy the Start menu and file types into the Linux
+# desktop's menus under the home folder, outside the prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # The Windows form of a Linux path: Wine's drive Z: is the Linux root.
 wine_path() {
