@@ -4,25 +4,24 @@
 #include "platform/udp/DottedAddress.h"
 #include "platform/udp/SocketErrors.h"
 #include "platform/udp/Payload.h"
+#include "platform/udp/ReceiveThread.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <exception>
 #include <optional>
-
-#ifdef Q_OS_LINUX
-#include <sys/socket.h>
-#endif
 
 namespace vesk {
 
 namespace {
 
-// Room for a burst: 10,000 datagrams of 100 bytes take about 8 MB of kernel
-// memory on Linux (each one is charged ~830 bytes), and Linux doubles the value.
-constexpr int ReceiveBufferRequest = 16 * 1024 * 1024;
+// The system's buffer only has to cover the moments the reading thread is not
+// running; the system caps the request (Linux at net.core.rmem_max, doubled),
+// which is enough: bursts wait in the component's own buffer.
+constexpr int ReceiveBufferRequest = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -35,17 +34,11 @@ Winsock::Winsock(QObject* parent) : QObject(parent)
 
 Winsock::~Winsock()
 {
-    if (!m_socket)
-        return;
-    // Close first so the port is free the moment the window is gone.
-    m_socket->disconnect(this);
-    m_socket->close();
-    if (m_delivering > 0) {
-        // We are inside the socket's own readyRead, which touches the socket
-        // after we return; readPending deletes it once that has unwound.
-        m_socket->setParent(nullptr);
-    }
-    m_socket = nullptr;
+    // The reading thread stops before the socket closes under it; then the
+    // port is free the moment the window is gone.
+    m_reader.reset();
+    if (m_socket)
+        m_socket->close();
 }
 
 void Winsock::setProtocol(qint32 protocol)
@@ -84,6 +77,11 @@ qint64 Winsock::receiveBufferSize() const
     return m_socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
 }
 
+qint64 Winsock::droppedDatagrams() const
+{
+    return m_reader ? m_reader->dropped() : 0;
+}
+
 void Winsock::Bind(qint32 localPort)
 {
     const QString what = QStringLiteral("ポート %1 を開けませんでした").arg(localPort);
@@ -108,19 +106,22 @@ void Winsock::bindSocket(qint32 localPort)
         throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort), why);
     }
 
-    // Only now: before the socket exists the size has nowhere to go. Forcing
-    // it past net.core.rmem_max needs privilege; otherwise the system caps it.
-    bool forced = false;
-#ifdef Q_OS_LINUX
-    const int request = ReceiveBufferRequest;
-    forced = ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &request,
-                          sizeof request) == 0;
-#endif
-    if (!forced)
-        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferRequest);
+    // Only now: before the socket exists the size has nowhere to go. No
+    // privilege is asked for, so a test run as root sees what a user gets.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferRequest);
 
+    // Nothing reads through Qt: its notifier goes quiet after the first
+    // datagram, and the thread takes every one from the system.
+    try {
+        m_reader = std::make_unique<ReceiveThread>(socket->socketDescriptor(), [this] {
+            QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection);
+        });
+    } catch (const std::exception& e) {
+        delete socket;
+        throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort),
+                    QStringLiteral("受信の準備ができませんでした (%1)").arg(QString::fromLocal8Bit(e.what())));
+    }
     m_socket = socket;
-    connect(m_socket, &QUdpSocket::readyRead, this, &Winsock::readPending);
 }
 
 void Winsock::SendData(const QString& text)

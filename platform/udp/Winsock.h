@@ -6,10 +6,13 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 
 class QUdpSocket;
 
 namespace vesk {
+
+class ReceiveThread;
 
 // The UDP socket component a conversation window carries. Its members mirror the
 // socket control the program was written against: set Protocol, RemoteHost and
@@ -23,6 +26,10 @@ public:
 
     // The most a UDP datagram over IPv4 can carry.
     static constexpr qsizetype MaxDatagramSize = 65507;
+    // One turn of the event loop hands over datagrams until they come to this
+    // many bytes (or a few milliseconds have passed): what the transcript then
+    // takes in one edit.
+    static constexpr qsizetype TurnBytes = 1024 * 1024;
 
     explicit Winsock(QObject* parent = nullptr);
     ~Winsock() override;
@@ -55,6 +62,8 @@ public:
     // What the system granted for the receive buffer of the bound socket, in
     // bytes as it reports it (Linux reports twice the size it was asked for).
     qint64 receiveBufferSize() const;
+    // Datagrams the component's own buffer let go because it was full.
+    qint64 droppedDatagrams() const;
 
 signals:
     // Once per arrived datagram, carrying its size in bytes; the receiver takes
@@ -67,15 +76,14 @@ signals:
 
 private:
     void readPending();
-    bool readOne(QUdpSocket& socket);
     void bindSocket(qint32 localPort);
 
     QUdpSocket* m_socket = nullptr;
+    // Reads the socket as fast as datagrams come; its queue is bounded.
+    std::unique_ptr<ReceiveThread> m_reader;
     qint32 m_protocol = sckTCPProtocol;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
-    QByteArray m_buffer = QByteArray(MaxDatagramSize + 1, Qt::Uninitialized);
-    qint64 m_held = -1; // size of a datagram read into m_buffer but not queued yet
     std::deque<QByteArray> m_waiting;
     // How many of the newest waiting datagrams have had no DataArrival yet.
     qsizetype m_unannounced = 0;

@@ -1,0 +1,191 @@
+#include "platform/udp/ReceiveThread.h"
+
+#include <memory>
+#include <new>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace vesk {
+
+namespace {
+
+// Handed over to the window's thread this many at a time, so that the lock is
+// taken once per batch on this side.
+constexpr std::size_t BatchSize = 64;
+// Room for the largest IPv4 datagram.
+constexpr int ReadSize = 65536;
+
+#ifdef Q_OS_WIN
+SOCKET native(qintptr s) { return SOCKET(s); }
+int lastError() { return WSAGetLastError(); }
+bool interrupted(int error) { return error == WSAEINTR; }
+#else
+int lastError() { return errno; }
+bool interrupted(int error) { return error == EINTR; }
+#endif
+
+} // namespace
+
+ReceiveThread::ReceiveThread(qintptr descriptor, std::function<void()> arrived)
+    : m_socket(descriptor), m_arrived(std::move(arrived))
+{
+    if (!openWakeUp())
+        throw std::system_error(lastError(), std::system_category(), "wake-up channel");
+    m_thread = std::thread([this] { run(); });
+}
+
+ReceiveThread::~ReceiveThread()
+{
+    m_stop.store(true);
+    wakeUp();
+    m_thread.join();
+#ifdef Q_OS_WIN
+    closesocket(native(m_wakeRead));
+#else
+    ::close(int(m_wakeRead));
+    ::close(int(m_wakeWrite));
+#endif
+}
+
+bool ReceiveThread::openWakeUp()
+{
+#ifdef Q_OS_WIN
+    // WSAPoll waits on sockets only: a loopback socket that sends to itself.
+    const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return false;
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof self;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0
+        || ::getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0
+        || ::connect(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+        const int error = WSAGetLastError();
+        closesocket(s);
+        WSASetLastError(error);
+        return false;
+    }
+    m_wakeRead = m_wakeWrite = qintptr(s);
+    return true;
+#else
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    m_wakeRead = fds[0];
+    m_wakeWrite = fds[1];
+    return true;
+#endif
+}
+
+void ReceiveThread::wakeUp()
+{
+    const char byte = 1;
+#ifdef Q_OS_WIN
+    ::send(native(m_wakeWrite), &byte, 1, 0);
+#else
+    [[maybe_unused]] const auto written = ::write(int(m_wakeWrite), &byte, 1);
+#endif
+}
+
+bool ReceiveThread::takeInto(std::deque<QByteArray>& to)
+{
+    const std::lock_guard guard(m_lock);
+    if (m_queue.empty()) {
+        m_announced = false; // the next datagram queued calls `arrived` again
+        return false;
+    }
+    // Out of memory here, the datagram stays first in the queue.
+    to.push_back(std::move(m_queue.front()));
+    m_charged -= charge(to.back().size());
+    m_queue.pop_front();
+    return true;
+}
+
+void ReceiveThread::queue(std::deque<QByteArray>& batch)
+{
+    if (batch.empty())
+        return;
+    bool announce = false;
+    {
+        const std::lock_guard guard(m_lock);
+        for (QByteArray& datagram : batch) {
+            // Full: the oldest waiting go. What the window shows last is then
+            // what it would have shown had nothing been lost, the newest lines,
+            // as the transcript itself keeps the newest when it is full.
+            const qint64 cost = charge(datagram.size());
+            while (m_charged + cost > Bound && !m_queue.empty()) {
+                m_charged -= charge(m_queue.front().size());
+                m_queue.pop_front();
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+            }
+            try {
+                m_queue.push_back(std::move(datagram));
+                m_charged += cost;
+            } catch (const std::bad_alloc&) {
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+        announce = !m_announced && !m_queue.empty();
+        m_announced = m_announced || announce;
+    }
+    batch.clear();
+    if (announce)
+        m_arrived();
+}
+
+void ReceiveThread::run()
+{
+    std::unique_ptr<char[]> buffer(new char[ReadSize]);
+    std::deque<QByteArray> batch;
+    for (;;) {
+#ifdef Q_OS_WIN
+        WSAPOLLFD fds[2] = {{native(m_socket), POLLRDNORM, 0}, {native(m_wakeRead), POLLRDNORM, 0}};
+        const int ready = WSAPoll(fds, 2, -1);
+#else
+        pollfd fds[2] = {{int(m_socket), POLLIN, 0}, {int(m_wakeRead), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, -1);
+#endif
+        if (m_stop.load())
+            return;
+        if (ready < 0)
+            continue; // interrupted; nothing else can fail with these arguments
+        // Everything the system holds, handed over a batch at a time; an
+        // error (one reported for an earlier send) ends the round like an
+        // empty buffer does, and the wait starts again.
+        for (;;) {
+#ifdef Q_OS_WIN
+            const int got = ::recv(native(m_socket), buffer.get(), ReadSize, 0);
+#else
+            const auto got = ::recv(int(m_socket), buffer.get(), ReadSize, MSG_DONTWAIT);
+#endif
+            if (got < 0) {
+                if (interrupted(lastError()))
+                    continue;
+                break;
+            }
+            try {
+                batch.emplace_back(buffer.get(), qsizetype(got));
+            } catch (const std::bad_alloc&) {
+                m_dropped.fetch_add(1, std::memory_order_relaxed);
+            }
+            if (batch.size() >= BatchSize) {
+                queue(batch);
+                if (m_stop.load())
+                    return;
+            }
+        }
+        queue(batch);
+    }
+}
+
+} // namespace vesk

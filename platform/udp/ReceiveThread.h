@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vesk {
+
+// Drains a bound UDP socket on a thread of its own, as fast as datagrams come,
+// into a queue of bounded size. A burst then waits in the program's memory
+// instead of overflowing the system's receive buffer, which an ordinary user
+// cannot enlarge. The window's thread takes the datagrams, in order.
+class ReceiveThread {
+public:
+    // What the queue may hold. Each datagram is charged its size plus
+    // PerDatagramCost, the allocation and bookkeeping around it, so that a
+    // flood of tiny datagrams is bounded by memory too, not only by bytes.
+    static constexpr qint64 Bound = 64 * 1024 * 1024;
+    static constexpr qint64 PerDatagramCost = 64;
+    static constexpr qint64 charge(qsizetype size) { return qint64(size) + PerDatagramCost; }
+
+    // Starts reading `descriptor`, which must stay open until this is
+    // destroyed. `arrived` runs on the reading thread whenever a datagram is
+    // queued after take() has found the queue empty, once until then.
+    ReceiveThread(qintptr descriptor, std::function<void()> arrived);
+    // Stops the thread and waits for it; the socket is left open.
+    ~ReceiveThread();
+    ReceiveThread(const ReceiveThread&) = delete;
+    ReceiveThread& operator=(const ReceiveThread&) = delete;
+
+    // Moves the oldest datagram to the end of `to`; false when none waits.
+    bool takeInto(std::deque<QByteArray>& to);
+    // Datagrams dropped so far because the queue was full (the oldest go).
+    qint64 dropped() const noexcept { return m_dropped.load(std::memory_order_relaxed); }
+
+private:
+    void run();
+    void queue(std::deque<QByteArray>& batch);
+    bool openWakeUp();
+    void wakeUp();
+
+    const qintptr m_socket;
+    const std::function<void()> m_arrived;
+
+    std::mutex m_lock;
+    std::deque<QByteArray> m_queue; // guarded by m_lock
+    qint64 m_charged = 0;           // guarded by m_lock
+    bool m_announced = false;       // guarded by m_lock: `arrived` ran since the last empty take
+    std::atomic<qint64> m_dropped{0};
+
+    // Wakes the thread out of its wait when it is to stop: a pipe on Unix, a
+    // loopback datagram socket connected to itself on Windows.
+    qintptr m_wakeRead = -1;
+    qintptr m_wakeWrite = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace vesk
