@@ -90,6 +90,8 @@ private:
     // Depth of delivery on the stack; a nested call leaves the reading to it.
     int m_delivering = 0;
     QTimer m_relook; // the next turn, after the event loop has had its own
+    // What ArrivalBatchFinished took of late, per datagram of its batch.
+    double m_finishNsPerDatagram = 0;
 };
 
 } // namespace vesk

@@ -54,16 +54,23 @@ void Winsock::readPending()
 
     // One turn's worth, then back to the event loop: what a flood leaves
     // waits in the component's buffer, and the window keeps answering keys
-    // and clicks in between.
-    const auto started = std::chrono::steady_clock::now();
+    // and clicks in between. The turn's time includes what the receiver does
+    // when the batch finishes (the transcript takes all its lines in one
+    // edit), judged from the last turns by the datagram.
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
     qsizetype bytes = 0;
+    qint64 count = 0;
     bool more = false; // left waiting for the next turn
     bool batchOpen = false;
     for (;;) {
         if (m_unannounced == 0) {
-            if (batchOpen && (bytes >= TurnBytes || std::chrono::steady_clock::now() - started >= TurnTime)) {
-                more = true;
-                break;
+            if (batchOpen) {
+                const auto finishing = std::chrono::nanoseconds(qint64(m_finishNsPerDatagram * double(count)));
+                if (bytes >= TurnBytes || Clock::now() - started + finishing >= TurnTime) {
+                    more = true;
+                    break;
+                }
             }
             try {
                 if (!m_reader->takeInto(m_waiting))
@@ -85,15 +92,24 @@ void Winsock::readPending()
         const QByteArray& next = m_waiting[m_waiting.size() - std::size_t(m_unannounced)];
         const auto size = qint32(next.size());
         bytes += size;
+        ++count;
         --m_unannounced;
         emit DataArrival(size);
         if (!self)
             return;
     }
     if (batchOpen) {
+        const auto finishStarted = Clock::now();
         emit ArrivalBatchFinished();
         if (!self)
             return;
+        if (count > 0) {
+            const double perDatagram =
+                double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - finishStarted).count())
+                / double(count);
+            // Quick to follow a costlier receiver, without one odd turn ruling.
+            m_finishNsPerDatagram = (m_finishNsPerDatagram + perDatagram) / 2;
+        }
     }
     if (more && !m_relook.isActive())
         m_relook.start();
