@@ -98,36 +98,53 @@ void ReceiveThread::wakeUp()
 #endif
 }
 
+void ReceiveThread::drainWakeUp()
+{
+    char bytes[16];
+#ifdef Q_OS_WIN
+    while (::recv(native(m_wakeRead), bytes, sizeof bytes, 0) > 0) {
+    }
+#else
+    while (::read(int(m_wakeRead), bytes, sizeof bytes) > 0) {
+    }
+#endif
+}
+
 bool ReceiveThread::takeInto(std::deque<QByteArray>& to)
 {
-    const std::lock_guard guard(m_lock);
-    if (m_queue.empty()) {
-        m_announced = false; // the next datagram queued calls `arrived` again
-        return false;
+    bool resume = false;
+    {
+        const std::lock_guard guard(m_lock);
+        if (m_queue.empty()) {
+            m_announced = false; // the next datagram queued calls `arrived` again
+            return false;
+        }
+        // Out of memory here, the datagram stays first in the queue.
+        to.push_back(std::move(m_queue.front()));
+        m_charged -= charge(to.back().size());
+        m_queue.pop_front();
+        resume = m_full && m_charged < ResumeBelow;
+        m_full = m_full && !resume;
     }
-    // Out of memory here, the datagram stays first in the queue.
-    to.push_back(std::move(m_queue.front()));
-    m_charged -= charge(to.back().size());
-    m_queue.pop_front();
+    if (resume)
+        wakeUp();
     return true;
 }
 
-void ReceiveThread::queue(std::deque<QByteArray>& batch)
+bool ReceiveThread::queue(std::deque<QByteArray>& batch)
 {
     if (batch.empty())
-        return;
+        return true;
     bool announce = false;
+    bool room = true;
     {
         const std::lock_guard guard(m_lock);
         for (QByteArray& datagram : batch) {
-            // Full: the oldest waiting go. What the window shows last is then
-            // what it would have shown had nothing been lost, the newest lines,
-            // as the transcript itself keeps the newest when it is full.
             const qint64 cost = charge(datagram.size());
-            while (m_charged + cost > Bound && !m_queue.empty()) {
-                m_charged -= charge(m_queue.front().size());
-                m_queue.pop_front();
+            if (m_full || m_charged + cost > Bound) {
+                m_full = true; // the rest of the batch goes too: no gaps within
                 m_dropped.fetch_add(1, std::memory_order_relaxed);
+                continue;
             }
             try {
                 m_queue.push_back(std::move(datagram));
@@ -138,10 +155,12 @@ void ReceiveThread::queue(std::deque<QByteArray>& batch)
         }
         announce = !m_announced && !m_queue.empty();
         m_announced = m_announced || announce;
+        room = !m_full;
     }
     batch.clear();
     if (announce)
         m_arrived();
+    return room;
 }
 
 void ReceiveThread::run()
@@ -170,17 +189,25 @@ void ReceiveThread::run()
         }
     };
     for (;;) {
+        bool full = false;
+        {
+            const std::lock_guard guard(m_lock);
+            full = m_full;
+        }
+        // While full only the wake-up is waited for: the socket's first.
 #ifdef Q_OS_WIN
-        WSAPOLLFD fds[2] = {{native(m_socket), POLLRDNORM, 0}, {native(m_wakeRead), POLLRDNORM, 0}};
-        const int ready = WSAPoll(fds, 2, -1);
+        WSAPOLLFD fds[2] = {{native(m_wakeRead), POLLRDNORM, 0}, {native(m_socket), POLLRDNORM, 0}};
+        const int ready = WSAPoll(fds, full ? 1 : 2, -1);
 #else
-        pollfd fds[2] = {{int(m_socket), POLLIN, 0}, {int(m_wakeRead), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, -1);
+        pollfd fds[2] = {{int(m_wakeRead), POLLIN, 0}, {int(m_socket), POLLIN, 0}};
+        const int ready = ::poll(fds, full ? 1 : 2, -1);
 #endif
         if (m_stop.load())
             return;
-        if (ready < 0)
-            continue; // interrupted; nothing else can fail with these arguments
+        if (fds[0].revents != 0)
+            drainWakeUp();
+        if (ready < 0 || full)
+            continue; // interrupted, or woken to look again
         // Everything the system holds, handed over a batch at a time; an
         // error (one reported for an earlier send) ends the round like an
         // empty buffer does, and the wait starts again.
@@ -191,9 +218,7 @@ void ReceiveThread::run()
                 continue;
             for (int i = 0; i < got; ++i)
                 keep(slab.get() + std::size_t(i) * ReadSize, qsizetype(messages[i].msg_len));
-            if (got > 0)
-                queue(batch);
-            if (got < int(BatchSize))
+            if ((got > 0 && !queue(batch)) || got < int(BatchSize))
                 break;
 #else
 #ifdef Q_OS_WIN
@@ -207,8 +232,8 @@ void ReceiveThread::run()
                 break;
             }
             keep(buffer.get(), qsizetype(got));
-            if (batch.size() >= BatchSize)
-                queue(batch);
+            if (batch.size() >= BatchSize && !queue(batch))
+                break;
 #endif
             if (m_stop.load())
                 return;

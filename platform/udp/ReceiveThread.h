@@ -15,12 +15,19 @@ namespace vesk {
 // into a queue of bounded size. A burst then waits in the program's memory
 // instead of overflowing the system's receive buffer, which an ordinary user
 // cannot enlarge. The window's thread takes the datagrams, in order.
+// When the queue is full the newest are dropped: the thread stops reading
+// until the window has taken a quarter of it, and the system drops what comes
+// meanwhile. Under a flood the thread then takes no more of the processor than
+// the window's own pace, which a window sharing it with a flood needs.
 class ReceiveThread {
 public:
-    // What the queue may hold. Each datagram is charged its size plus
-    // PerDatagramCost, the allocation and bookkeeping around it, so that a
-    // flood of tiny datagrams is bounded by memory too, not only by bytes.
-    static constexpr qint64 Bound = 64 * 1024 * 1024;
+    // What the queue may hold: above the transcript's ten million units in
+    // code page 932 (at most 20 MB of text), so a burst can fill the window's
+    // whole transcript. Each datagram is charged its size plus PerDatagramCost,
+    // the allocation and bookkeeping around it, so that a flood of tiny
+    // datagrams is bounded by memory too, not only by bytes.
+    static constexpr qint64 Bound = 32 * 1024 * 1024;
+    static constexpr qint64 ResumeBelow = Bound / 4 * 3;
     static constexpr qint64 PerDatagramCost = 64;
     static constexpr qint64 charge(qsizetype size) { return qint64(size) + PerDatagramCost; }
 
@@ -35,14 +42,17 @@ public:
 
     // Moves the oldest datagram to the end of `to`; false when none waits.
     bool takeInto(std::deque<QByteArray>& to);
-    // Datagrams dropped so far because the queue was full (the oldest go).
+    // Datagrams dropped so far because the queue was full (the newest go; the
+    // system drops more while the thread waits, which this does not count).
     qint64 dropped() const noexcept { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
     void run();
-    void queue(std::deque<QByteArray>& batch);
+    // Hands the batch over; false when the queue is full.
+    bool queue(std::deque<QByteArray>& batch);
     bool openWakeUp();
     void wakeUp();
+    void drainWakeUp();
 
     const qintptr m_socket;
     const std::function<void()> m_arrived;
@@ -51,9 +61,10 @@ private:
     std::deque<QByteArray> m_queue; // guarded by m_lock
     qint64 m_charged = 0;           // guarded by m_lock
     bool m_announced = false;       // guarded by m_lock: `arrived` ran since the last empty take
+    bool m_full = false;            // guarded by m_lock: no reading until below ResumeBelow
     std::atomic<qint64> m_dropped{0};
 
-    // Wakes the thread out of its wait when it is to stop: a pipe on Unix, a
+    // Wakes the thread out of its wait when it is to stop or to read again: a pipe on Unix, a
     // loopback datagram socket connected to itself on Windows.
     qintptr m_wakeRead = -1;
     qintptr m_wakeWrite = -1;
