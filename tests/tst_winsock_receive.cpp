@@ -35,6 +35,7 @@ private slots:
     void getDataDecodesOneDatagram();
     void anySourceAndLocalAddressIsDelivered();
     void nestedEventLoopKeepsOrder();
+    void takenBeforeItsArrival();
     void deletedFromDataArrival_data();
     void deletedFromDataArrival();
 };
@@ -77,8 +78,9 @@ void tst_WinsockReceive::burstArrivesWholeAndInOrder_data()
     QTest::newRow("10,000 x 100 B, all sent before the loop runs") << 10000 << 100 << true << false;
     QTest::newRow("10,000 x 100 B, sent from another thread meanwhile") << 10000 << 100 << false << false;
     QTest::newRow("30 x 60,000 B, all sent first: more than a turn takes") << 30 << 60000 << true << false;
-    // Half again the component's bound: the oldest go, the rest arrive in order.
-    QTest::newRow("beyond the component's buffer, all sent first") << 1700 << 60000 << true << true;
+    // Half again the component's bound: it keeps the oldest, in order, and
+    // reads again once the window has taken some.
+    QTest::newRow("beyond the component's buffer, all sent first") << 850 << 60000 << true << true;
 }
 
 void tst_WinsockReceive::burstArrivesWholeAndInOrder()
@@ -91,7 +93,7 @@ void tst_WinsockReceive::burstArrivesWholeAndInOrder()
     const auto payload = [size](int i) {
         return QByteArray::number(i).rightJustified(8, '0') + QByteArray(size - 8, 'x');
     };
-    // What the component keeps of a burst it cannot hand over: the newest.
+    // What the component keeps of a burst it cannot hand over: the oldest.
     const int kept = int(qMin<qint64>(count, vesk::ReceiveThread::Bound / vesk::ReceiveThread::charge(size)));
 
     auto w = boundComponent(PortA);
@@ -105,10 +107,12 @@ void tst_WinsockReceive::burstArrivesWholeAndInOrder()
     QVERIFY(w->receiveBufferSize() <= 2 * stock);
     // Sent no faster than the system's buffer empties, so that the system
     // never drops one: what it holds goes on to the component's own buffer
-    // while the window's thread is busy elsewhere.
-    const auto pace = [fd] {
+    // while the window's thread is busy elsewhere. Once that is full, the
+    // rest is sent as it comes.
+    const auto pace = [fd, &w] {
         const auto start = std::chrono::steady_clock::now();
-        while (memoryOf(fd)[SK_MEMINFO_RMEM_ALLOC] > memoryOf(fd)[SK_MEMINFO_RCVBUF] / 2) {
+        while (w->droppedDatagrams() == 0
+               && memoryOf(fd)[SK_MEMINFO_RMEM_ALLOC] > memoryOf(fd)[SK_MEMINFO_RCVBUF] / 2) {
             if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20))
                 return false; // nobody empties it
             std::this_thread::yield();
@@ -163,25 +167,28 @@ void tst_WinsockReceive::burstArrivesWholeAndInOrder()
     // Anything beyond the burst would show up now.
     QTest::qWait(50);
     QVERIFY2(paced, "the system's buffer stayed full: nothing drained it while the window was busy");
-#ifdef Q_OS_LINUX
-    QCOMPARE(memoryOf(fd)[SK_MEMINFO_DROPS], 0u);
-#endif
-
     QCOMPARE(sent, count);
-    // The newest, in order; only a burst beyond the bound loses any (a few
-    // more than `kept` may arrive: the window starts taking as the last come in).
+
+    // In order, the oldest all there; beyond the bound, the component dropped
+    // the newest and the system more while the component was full, and a few
+    // arrive that the system held when the window had taken some.
     const int delivered = int(datagrams.size());
-    QCOMPARE(w->droppedDatagrams(), qint64(count - delivered));
     QVERIFY(delivered >= kept);
     QCOMPARE(delivered == count, kept == count);
+    int previous = -1;
     for (int i = 0; i < delivered; ++i) {
-        if (datagrams[i] != payload(count - delivered + i))
-            QFAIL(qPrintable(QStringLiteral("datagram %1 of the newest %2 arrived as %3... (%4 bytes)")
+        const int number = datagrams[i].left(8).toInt();
+        if (number <= previous || (i < kept && number != i) || datagrams[i] != payload(number))
+            QFAIL(qPrintable(QStringLiteral("datagram %1 of %2 arrived as %3... (%4 bytes)")
                                  .arg(i)
                                  .arg(delivered)
                                  .arg(QString::fromLatin1(datagrams[i].left(8)))
                                  .arg(datagrams[i].size())));
+        previous = number;
     }
+#ifdef Q_OS_LINUX
+    QCOMPARE(qint64(delivered) + w->droppedDatagrams() + memoryOf(fd)[SK_MEMINFO_DROPS], qint64(count));
+#endif
     QCOMPARE(tooLate, 0);
     QCOMPARE(finished, started);
     for (qsizetype before : batchBytes)
@@ -310,6 +317,30 @@ void tst_WinsockReceive::nestedEventLoopKeepsOrder()
     QVERIFY(!reentered);
     QCOMPARE(taken, (QList<QByteArray>{"1", "22", "333", "4444"}));
     QCOMPARE(sizes, (QList<qint32>{1, 2, 3, 4}));
+}
+
+// A receiver that takes a datagram when the turn starts, before its
+// DataArrival: every datagram is taken once, in order, and none announced
+// after it was taken.
+void tst_WinsockReceive::takenBeforeItsArrival()
+{
+    auto w = boundComponent(PortA);
+    QList<QByteArray> taken;
+    QList<qint32> sizes;
+    connect(w.get(), &Winsock::ArrivalBatchStarted, w.get(), [&] { taken << w->GetBytes(); });
+    connect(w.get(), &Winsock::DataArrival, w.get(), [&](qint32 n) {
+        sizes << n;
+        taken << w->GetBytes();
+    });
+    QUdpSocket sender;
+    for (const char* s : {"1", "22", "333"})
+        sender.writeDatagram(QByteArray(s), QHostAddress::LocalHost, PortA);
+    QVERIFY(QTest::qWaitFor([&] { return taken.size() >= 3 && !taken.last().isEmpty(); }, 5000));
+    QTest::qWait(20);
+    taken.removeAll(QByteArray());
+    QCOMPARE(taken, (QList<QByteArray>{"1", "22", "333"}));
+    for (qint32 n : sizes)
+        QVERIFY(n == 2 || n == 3);
 }
 
 void tst_WinsockReceive::deletedFromDataArrival_data()
