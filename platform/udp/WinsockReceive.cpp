@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -107,8 +108,10 @@ void Winsock::readPending()
             const double perDatagram =
                 double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - finishStarted).count())
                 / double(count);
-            // Quick to follow a costlier receiver, without one odd turn ruling.
-            m_finishNsPerDatagram = (m_finishNsPerDatagram + perDatagram) / 2;
+            // A costlier turn counts at once, a cheaper one slowly: the cost
+            // varies with what the transcript does (making room, laying out)
+            // and a turn too long is what the user feels.
+            m_finishNsPerDatagram = std::max(perDatagram, (m_finishNsPerDatagram * 3 + perDatagram) / 4);
         }
     }
     if (more && !m_relook.isActive())
