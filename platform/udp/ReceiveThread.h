@@ -16,7 +16,7 @@ namespace vesk {
 // instead of overflowing the system's receive buffer, which an ordinary user
 // cannot enlarge. The window's thread takes the datagrams, in order.
 // When the queue is full the newest are dropped: the thread stops reading
-// until the window has taken a quarter of it, and the system drops what comes
+// until the window has taken a sixteenth of it, and the system drops what comes
 // meanwhile. Under a flood the thread then takes no more of the processor than
 // the window's own pace, which a window sharing it with a flood needs.
 class ReceiveThread {
@@ -27,7 +27,9 @@ public:
     // the allocation and bookkeeping around it, so that a flood of tiny
     // datagrams is bounded by memory too, not only by bytes.
     static constexpr qint64 Bound = 32 * 1024 * 1024;
-    static constexpr qint64 ResumeBelow = Bound / 4 * 3;
+    // Small steps: each resumption reads a short while, so that it holds up
+    // the window's thread, sharing the processor, only briefly.
+    static constexpr qint64 ResumeBelow = Bound / 16 * 15;
     static constexpr qint64 PerDatagramCost = 64;
     static constexpr qint64 charge(qsizetype size) { return qint64(size) + PerDatagramCost; }
 
