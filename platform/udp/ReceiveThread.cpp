@@ -14,10 +14,6 @@
 #include <sys/uio.h>
 #include <unistd.h>
 #endif
-#ifdef Q_OS_LINUX
-#include <sched.h>
-#include <sys/syscall.h>
-#endif
 
 namespace vesk {
 
@@ -170,19 +166,6 @@ bool ReceiveThread::queue(std::deque<QByteArray>& batch)
 void ReceiveThread::run()
 {
 #ifdef Q_OS_LINUX
-    // Short turns on the processor (Linux 6.12 on; refused or ignored
-    // before): woken by a burst, the thread then runs before the busy window
-    // and the rest of the machine have used up theirs, while the system's
-    // buffer still has room. It takes no more of the processor for it.
-    struct {
-        quint32 size, policy;
-        quint64 flags;
-        qint32 nice;
-        quint32 priority;
-        quint64 runtime, deadline, period; // runtime: the turn, in ns
-    } shortTurns{sizeof shortTurns, SCHED_OTHER, 0, 0, 0, 100'000, 0, 0};
-    ::syscall(SYS_sched_setattr, 0, &shortTurns, 0);
-
     // Many datagrams per system call: a burst from a fast sender has to be
     // emptied faster than it comes, through a buffer of a few hundred KiB.
     std::unique_ptr<char[]> slab(new char[std::size_t(BatchSize) * ReadSize]);
