@@ -1,5 +1,6 @@
 #include "platform/udp/ReceiveThread.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -112,22 +113,31 @@ void ReceiveThread::drainWakeUp()
 
 bool ReceiveThread::takeInto(std::deque<QByteArray>& to)
 {
-    bool resume = false;
-    {
-        const std::lock_guard guard(m_lock);
-        if (m_queue.empty()) {
-            m_announced = false; // the next datagram queued calls `arrived` again
-            return false;
+    if (m_taken.empty()) {
+        // A batch at a time under the lock, so that the two threads meet on
+        // it once per batch, not once per datagram.
+        bool resume = false;
+        {
+            const std::lock_guard guard(m_lock);
+            if (m_queue.empty()) {
+                m_announced = false; // the next datagram queued calls `arrived` again
+                return false;
+            }
+            const auto n = std::min(m_queue.size(), BatchSize);
+            for (std::size_t i = 0; i < n; ++i) {
+                m_taken.push_back(std::move(m_queue.front())); // out of memory: left in the queue
+                m_charged -= charge(m_taken.back().size());
+                m_queue.pop_front();
+            }
+            resume = m_full && m_charged < ResumeBelow;
+            m_full = m_full && !resume;
         }
-        // Out of memory here, the datagram stays first in the queue.
-        to.push_back(std::move(m_queue.front()));
-        m_charged -= charge(to.back().size());
-        m_queue.pop_front();
-        resume = m_full && m_charged < ResumeBelow;
-        m_full = m_full && !resume;
+        if (resume)
+            wakeUp();
     }
-    if (resume)
-        wakeUp();
+    // Out of memory here, the datagram stays first.
+    to.push_back(std::move(m_taken.front()));
+    m_taken.pop_front();
     return true;
 }
 

@@ -65,6 +65,8 @@ private:
     bool m_announced = false;       // guarded by m_lock: `arrived` ran since the last empty take
     bool m_full = false;            // guarded by m_lock: no reading until below ResumeBelow
     std::atomic<qint64> m_dropped{0};
+    // Taken from the queue by the window's thread, a batch at a time; its own.
+    std::deque<QByteArray> m_taken;
 
     // Wakes the thread out of its wait when it is to stop or to read again: a pipe on Unix, a
     // loopback datagram socket connected to itself on Windows.
