@@ -1,6 +1,7 @@
 #include "platform/udp/ReceiveThread.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -14,6 +15,12 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <arpa/inet.h>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <netinet/ip_icmp.h>
 #endif
 
 namespace vesk {
@@ -37,9 +44,16 @@ bool interrupted(int error) { return error == EINTR; }
 
 } // namespace
 
-ReceiveThread::ReceiveThread(qintptr descriptor, std::function<void()> arrived)
-    : m_socket(descriptor), m_arrived(std::move(arrived))
+ReceiveThread::ReceiveThread(qintptr descriptor, std::function<void()> arrived,
+                             std::function<void(quint32, quint16)> unreachable)
+    : m_socket(descriptor), m_arrived(std::move(arrived)), m_unreachable(std::move(unreachable))
 {
+#ifdef Q_OS_LINUX
+    // Linux tells an unconnected socket of an ICMP error only through its error
+    // queue, and only when asked; read below, with the destination it concerns.
+    const int on = 1;
+    ::setsockopt(int(descriptor), SOL_IP, IP_RECVERR, &on, sizeof on);
+#endif
     if (!openWakeUp())
         throw std::system_error(lastError(), std::system_category(), "wake-up channel");
     m_thread = std::thread([this] { run(); });
@@ -107,6 +121,36 @@ void ReceiveThread::drainWakeUp()
     }
 #else
     while (::read(int(m_wakeRead), bytes, sizeof bytes) > 0) {
+    }
+#endif
+}
+
+void ReceiveThread::readErrors()
+{
+#ifdef Q_OS_LINUX
+    for (;;) {
+        sockaddr_in destination{};
+        char control[512];
+        char data[1];
+        iovec part{data, sizeof data};
+        msghdr message{};
+        message.msg_name = &destination;
+        message.msg_namelen = sizeof destination;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(int(m_socket), &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            return;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
+                continue;
+            sock_extended_err error{};
+            std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            if (error.ee_origin == SO_EE_ORIGIN_ICMP && error.ee_type == ICMP_DEST_UNREACH
+                && error.ee_code == ICMP_PORT_UNREACH && destination.sin_family == AF_INET)
+                m_unreachable(ntohl(destination.sin_addr.s_addr), ntohs(destination.sin_port));
+        }
     }
 #endif
 }
@@ -218,6 +262,8 @@ void ReceiveThread::run()
             drainWakeUp();
         if (ready < 0 || full)
             continue; // interrupted, or woken to look again
+        if (fds[1].revents & POLLERR)
+            readErrors();
         // Everything the system holds, handed over a batch at a time; an
         // error (one reported for an earlier send) ends the round like an
         // empty buffer does, and the wait starts again.
@@ -237,8 +283,16 @@ void ReceiveThread::run()
             const auto got = ::recv(int(m_socket), buffer.get(), ReadSize, MSG_DONTWAIT);
 #endif
             if (got < 0) {
-                if (interrupted(lastError()))
+                const int error = lastError();
+                if (interrupted(error))
                     continue;
+#ifdef Q_OS_WIN
+                // Windows reports an earlier datagram's "port unreachable" so.
+                if (error == WSAECONNRESET) {
+                    m_unreachable(0, 0);
+                    continue;
+                }
+#endif
                 break;
             }
             keep(buffer.get(), qsizetype(got));

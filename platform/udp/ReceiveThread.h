@@ -36,7 +36,12 @@ public:
     // Starts reading `descriptor`, which must stay open until this is
     // destroyed. `arrived` runs on the reading thread whenever a datagram is
     // queued after take() has found the queue empty, once until then.
-    ReceiveThread(qintptr descriptor, std::function<void()> arrived);
+    // `unreachable` runs there when a computer answers a datagram sent from
+    // the socket with "nobody listens at this port", with the datagram's
+    // destination (IPv4 address and port, host order; 0 and 0 where the
+    // system does not say, as on Windows).
+    ReceiveThread(qintptr descriptor, std::function<void()> arrived,
+                  std::function<void(quint32 host, quint16 port)> unreachable);
     // Stops the thread and waits for it; the socket is left open.
     ~ReceiveThread();
     ReceiveThread(const ReceiveThread&) = delete;
@@ -55,9 +60,11 @@ private:
     bool openWakeUp();
     void wakeUp();
     void drainWakeUp();
+    void readErrors();
 
     const qintptr m_socket;
     const std::function<void()> m_arrived;
+    const std::function<void(quint32, quint16)> m_unreachable;
 
     std::mutex m_lock;
     std::deque<QByteArray> m_queue; // guarded by m_lock

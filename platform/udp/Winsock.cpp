@@ -11,6 +11,7 @@
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <cerrno>
 #include <exception>
 #include <optional>
 
@@ -113,15 +114,35 @@ void Winsock::bindSocket(qint32 localPort)
     // Nothing reads through Qt: its notifier goes quiet after the first
     // datagram, and the thread takes every one from the system.
     try {
-        m_reader = std::make_unique<ReceiveThread>(socket->socketDescriptor(), [this] {
-            QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection);
-        });
+        m_reader = std::make_unique<ReceiveThread>(
+            socket->socketDescriptor(),
+            [this] { QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection); },
+            [this](quint32 host, quint16 port) {
+                QMetaObject::invokeMethod(this, [this, host, port] { nobodyListens(host, port); },
+                                          Qt::QueuedConnection);
+            });
     } catch (const std::exception& e) {
         delete socket;
         throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort),
                     QStringLiteral("受信の準備ができませんでした (%1)").arg(QString::fromLocal8Bit(e.what())));
     }
     m_socket = socket;
+}
+
+void Winsock::nobodyListens(quint32 host, quint16 port)
+{
+    // Only the partner's port counts; Windows does not say (0, 0), and the
+    // component sends nowhere else.
+    if (host != 0 || port != 0) {
+        const std::optional<quint32> partner = parseDottedIPv4(m_remoteHost);
+        if (!partner || *partner != host || port != quint16(m_remotePort))
+            return;
+    }
+    m_lastUnreachable = std::chrono::steady_clock::now();
+    if (m_unreachableTold)
+        return;
+    m_unreachableTold = true;
+    emit PartnerUnreachable();
 }
 
 void Winsock::SendData(const QString& text)
@@ -155,9 +176,25 @@ void Winsock::SendBytes(const QByteArray& payload)
     if (!m_socket)
         bindSocket(0);
 
+    // A send that drew no "nobody listens" for a while ends the run of them.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_unreachableTold && m_lastSend > m_lastUnreachable && now - m_lastSend >= QuietPeriod)
+        m_unreachableTold = false;
+
     socketerrors::clearSystemError();
-    const qint64 sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
-    const int systemError = socketerrors::lastSystemError();
+    qint64 sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
+    int systemError = socketerrors::lastSystemError();
+#ifdef Q_OS_LINUX
+    // Linux also reports an earlier datagram's "port unreachable" on the next
+    // call, which is not this one's failure: the reading thread tells it.
+    if (sent < 0 && systemError == ECONNREFUSED) {
+        socketerrors::clearSystemError();
+        sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
+        systemError = socketerrors::lastSystemError();
+    }
+#endif
+    if (sent >= 0)
+        m_lastSend = now;
     if (sent < 0)
         throw Error(what, socketerrors::sendFailure(*m_socket, systemError));
     if (sent != payload.size())

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
 #include <memory>
 
@@ -30,6 +31,9 @@ public:
     // many bytes (or a few milliseconds have passed): what the transcript then
     // takes in one edit.
     static constexpr qsizetype TurnBytes = 1024 * 1024;
+    // How long a send must go unanswered before the next "nobody listens"
+    // is told again: longer than an answer takes, short beside a user's typing.
+    static constexpr std::chrono::milliseconds QuietPeriod{1000};
 
     explicit Winsock(QObject* parent = nullptr);
     ~Winsock() override;
@@ -73,10 +77,16 @@ signals:
     // milliseconds' worth at most), so that a receiver can group the work.
     void ArrivalBatchStarted();
     void ArrivalBatchFinished();
+    // The partner's computer answered a message with "nobody listens at this
+    // port": the datagram reached it, but no program has RemotePort open.
+    // Once for a run of such answers; again only after a send that drew none
+    // for QuietPeriod. The send itself had succeeded and stays so.
+    void PartnerUnreachable();
 
 private:
     void readPending();
     void bindSocket(qint32 localPort);
+    void nobodyListens(quint32 host, quint16 port);
 
     QUdpSocket* m_socket = nullptr;
     // Reads the socket as fast as datagrams come; its queue is bounded.
@@ -92,6 +102,10 @@ private:
     QTimer m_relook; // the next turn, after the event loop has had its own
     // What ArrivalBatchFinished took of late, per datagram of its batch.
     double m_finishNsPerDatagram = 0;
+    // The run of "nobody listens" answers: told once, until a quiet send.
+    bool m_unreachableTold = false;
+    std::chrono::steady_clock::time_point m_lastSend;
+    std::chrono::steady_clock::time_point m_lastUnreachable;
 };
 
 } // namespace vesk
