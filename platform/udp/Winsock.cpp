@@ -11,6 +11,7 @@
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <optional>
@@ -118,7 +119,9 @@ void Winsock::bindSocket(qint32 localPort)
             socket->socketDescriptor(),
             [this] { QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection); },
             [this](quint32 host, quint16 port) {
-                QMetaObject::invokeMethod(this, [this, host, port] { nobodyListens(host, port); },
+                // When the answer came, not when the window's thread gets to it.
+                const auto at = std::chrono::steady_clock::now();
+                QMetaObject::invokeMethod(this, [this, host, port, at] { nobodyListens(host, port, at); },
                                           Qt::QueuedConnection);
             });
     } catch (const std::exception& e) {
@@ -129,7 +132,7 @@ void Winsock::bindSocket(qint32 localPort)
     m_socket = socket;
 }
 
-void Winsock::nobodyListens(quint32 host, quint16 port)
+void Winsock::nobodyListens(quint32 host, quint16 port, std::chrono::steady_clock::time_point at)
 {
     // Only the partner's port counts; Windows does not say (0, 0), and the
     // component sends nowhere else.
@@ -138,7 +141,7 @@ void Winsock::nobodyListens(quint32 host, quint16 port)
         if (!partner || *partner != host || port != quint16(m_remotePort))
             return;
     }
-    m_lastUnreachable = std::chrono::steady_clock::now();
+    m_lastUnreachable = std::max(m_lastUnreachable, at);
     if (m_unreachableTold)
         return;
     m_unreachableTold = true;

@@ -86,7 +86,7 @@ signals:
 private:
     void readPending();
     void bindSocket(qint32 localPort);
-    void nobodyListens(quint32 host, quint16 port);
+    void nobodyListens(quint32 host, quint16 port, std::chrono::steady_clock::time_point at);
 
     QUdpSocket* m_socket = nullptr;
     // Reads the socket as fast as datagrams come; its queue is bounded.
