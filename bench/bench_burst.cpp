@@ -1,91 +1,130 @@
-// Sends a burst of datagrams over loopback into the socket component and into
-// plain QUdpSocket receivers that only count, and prints how many arrived and
-// how fast. Figures only; nothing is asserted.
-
+// Bursts from a plain sender in another process, as fast as loopback goes, into
+// the socket component and into a plain QUdpSocket that only counts, with the
+// system's receive buffer an ordinary user gets: how many arrive, in order, and
+// how fast. Each burst once into an idle window's thread and once while that
+// thread is busy (a long paint, a drag) as the burst comes. Figures only.
+// Usage: bench_burst <udp_sender> [runs]
+// scripts/bench.sh runs it as an ordinary user with the stock net.core.rmem_max.
 #include "platform/udp/Winsock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
-#include <QUdpSocket>
+#include <QProcess>
 #include <QTimer>
+#include <QUdpSocket>
 #include <QVariant>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
-#ifdef Q_OS_LINUX
-#include <sys/socket.h>
-#endif
+#include <unistd.h>
 
 namespace {
 
-constexpr int Count = 10000;
-constexpr int PayloadSize = 100;
 constexpr quint16 Port = 41101;
-constexpr qint64 IdleMs = 300;
-constexpr qint64 CapMs = 15000;
+constexpr qint64 IdleMs = 500;   // nothing new for this long: the burst is over
+constexpr qint64 BusyMs = 300;   // the window's thread away, as in a long paint
+constexpr qint64 CapMs = 30000;
+
+struct Burst {
+    int count;
+    int bytes;
+};
 
 struct Result {
     int delivered = 0;
-    double rate = 0; // datagrams per second
+    bool inOrder = true;
+    double rate = 0; // datagrams per second, from the sender's start to the last arrival
 };
 
-// One receiver under test: binds, counts arrivals into `count`.
+// One receiver under test, counting arrivals and checking their numbers.
 struct Receiver {
-    std::function<void()> bind;
+    int delivered = 0;
+    int lastNumber = -1;
+    bool inOrder = true;
+    qint64 buffer = 0;
     std::function<void()> release;
-    std::function<qint64()> buffer;
+
+    void arrived(const QByteArray& d)
+    {
+        const int n = d.left(8).toInt();
+        inOrder = inOrder && n > lastNumber;
+        lastNumber = n;
+        ++delivered;
+    }
 };
 
-void sendBurst()
+void bindComponent(Receiver& r, std::unique_ptr<vesk::Winsock>& w)
 {
-    QUdpSocket sender;
-    const QByteArray payload(PayloadSize, 'x');
-    for (int i = 0; i < Count; ++i)
-        sender.writeDatagram(payload, QHostAddress::LocalHost, Port);
+    w = std::make_unique<vesk::Winsock>();
+    w->setProtocol(vesk::Winsock::sckUDPProtocol);
+    w->Bind(Port);
+    vesk::Winsock* const c = w.get();
+    QObject::connect(c, &vesk::Winsock::DataArrival, c, [&r, c](qint32) {
+        QString text;
+        c->GetData(text); // decoded, as the window does
+        r.arrived(text.left(8).toLatin1());
+    });
+    r.buffer = w->receiveBufferSize();
+    r.release = [&w] { w.reset(); };
 }
 
-// Waits until the count reaches the burst or stops moving.
-Result run(Receiver& r, const int& count, bool sendFirst)
+void bindPlain(Receiver& r, std::unique_ptr<QUdpSocket>& s)
 {
-    r.bind();
+    s = std::make_unique<QUdpSocket>();
+    s->bind(QHostAddress::AnyIPv4, Port, QAbstractSocket::DontShareAddress);
+    QUdpSocket* const p = s.get();
+    QObject::connect(p, &QUdpSocket::readyRead, p, [&r, p] {
+        char buf[65536];
+        while (p->hasPendingDatagrams()) {
+            const qint64 n = p->readDatagram(buf, sizeof buf);
+            if (n >= 0)
+                r.arrived(QByteArray::fromRawData(buf, qsizetype(n)));
+        }
+    });
+    r.buffer = s->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+    r.release = [&s] { s.reset(); };
+}
+
+Result run(Receiver& r, const QString& sender, const Burst& b, bool busy)
+{
+    QProcess process;
     QElapsedTimer clock;
-    std::thread sender;
-    if (sendFirst) {
-        sendBurst();
-        clock.start();
-    } else {
-        clock.start();
-        sender = std::thread(sendBurst);
+    clock.start();
+    process.start(sender, {QStringLiteral("burst"), QString::number(Port), QString::number(b.count),
+                           QString::number(b.bytes)});
+    if (busy) {
+        // Away from the event loop, working, while the burst comes.
+        while (clock.elapsed() < BusyMs) {
+        }
     }
-    // A ticking timer wakes the wait so that idleness is noticed.
-    QTimer tick;
+    QTimer tick; // wakes the wait so that the end of the burst is noticed
     tick.start(20);
-    qint64 lastArrival = 0; // ns since the clock started
-    qint64 lastChange = 0;  // ms
+    qint64 lastArrivalNs = 0, lastChangeMs = clock.elapsed();
     int seen = 0;
-    while (count < Count) {
+    while (r.delivered < b.count) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const qint64 now = clock.elapsed();
-        if (count != seen) {
-            seen = count;
-            lastArrival = clock.nsecsElapsed();
-            lastChange = now;
-        } else if (now - lastChange > IdleMs || now > CapMs) {
+        if (r.delivered != seen) {
+            seen = r.delivered;
+            lastArrivalNs = clock.nsecsElapsed();
+            lastChangeMs = now;
+        } else if (now - lastChangeMs > IdleMs || now > CapMs) {
             break;
         }
     }
-    if (sender.joinable())
-        sender.join();
+    process.waitForFinished();
+    if (process.exitCode() != 0)
+        std::fprintf(stderr, "bench_burst: the sender failed: %s\n", process.readAllStandardError().constData());
     Result res;
-    res.delivered = count;
-    res.rate = lastArrival > 0 ? count / (double(lastArrival) / 1e9) : 0;
-    r.release();
+    res.delivered = r.delivered;
+    res.inOrder = r.inOrder;
+    res.rate = lastArrivalNs > 0 ? r.delivered / (double(lastArrivalNs) / 1e9) : 0;
     return res;
 }
 
@@ -95,95 +134,80 @@ template <typename T> T median(std::vector<T> v)
     return v[v.size() / 2];
 }
 
+long long rmemMax()
+{
+    QFile f(QStringLiteral("/proc/sys/net/core/rmem_max"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toLongLong() : -1;
+}
+
+double peakMiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <udp_sender> [runs]\n", argv[0]);
+        return 2;
+    }
+    const QString sender = QString::fromLocal8Bit(argv[1]);
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
 
-    int count = 0;
-    std::unique_ptr<vesk::Winsock> component;
-    std::unique_ptr<QUdpSocket> plain;
-
-    const auto bindPlain = [&](bool bigBuffer) {
-        count = 0;
-        plain = std::make_unique<QUdpSocket>();
-        plain->bind(QHostAddress::AnyIPv4, Port, QAbstractSocket::DontShareAddress);
-        if (bigBuffer) {
-#ifdef Q_OS_LINUX
-            const int size = 16 * 1024 * 1024;
-            ::setsockopt(int(plain->socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
-#endif
-        }
-        QObject::connect(plain.get(), &QUdpSocket::readyRead, [&] {
-            char buf[65536];
-            while (plain->hasPendingDatagrams())
-                if (plain->readDatagram(buf, sizeof buf) >= 0)
-                    ++count;
-        });
-    };
-    const auto plainBuffer = [&] {
-        return plain->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
-    };
-
-    struct Named {
-        const char* name;
-        Receiver r;
-    };
-    std::vector<Named> receivers;
-    receivers.push_back({"Winsock (DataArrival+GetData)",
-                         {[&] {
-                              count = 0;
-                              component = std::make_unique<vesk::Winsock>();
-                              component->setProtocol(vesk::Winsock::sckUDPProtocol);
-                              component->Bind(Port);
-                              QObject::connect(component.get(), &vesk::Winsock::DataArrival, [&](qint32) {
-                                  QString text;
-                                  component->GetData(text);
-                                  ++count;
-                              });
-                          },
-                          [&] { component.reset(); },
-                          [&] { return component->receiveBufferSize(); }}});
-    receivers.push_back({"plain QUdpSocket, default buffer",
-                         {[&] { bindPlain(false); }, [&] { plain.reset(); }, plainBuffer}});
-    receivers.push_back({"plain QUdpSocket, 16 MiB forced",
-                         {[&] { bindPlain(true); }, [&] { plain.reset(); }, plainBuffer}});
-
-    std::printf("burst of %d datagrams x %d bytes over 127.0.0.1, %d runs, medians\n", Count, PayloadSize, runs);
-    std::printf("%-34s %-22s %12s %10s %14s\n", "receiver", "sending", "rcvbuf", "delivered", "datagrams/s");
-    // Component and plain receiver with the same buffer, everything sent first.
-    double componentRate = 0, plainRate = 0;
-    int componentDelivered = 0;
-    for (bool sendFirst : {true, false}) {
-        for (auto& [name, r] : receivers) {
-            std::vector<int> delivered;
-            std::vector<double> rates;
-            qint64 granted = 0;
-            for (int i = 0; i < runs; ++i) {
-                Receiver probe = r;
-                probe.release = [&] {
-                    granted = r.buffer();
+    std::printf("net.core.rmem_max %lld, running as uid %u, %d runs, medians\n", rmemMax(), unsigned(getuid()), runs);
+    std::printf("%-28s %-14s %-6s %10s %10s %9s %12s\n", "receiver", "burst", "window", "rcvbuf", "delivered",
+                "in order", "datagrams/s");
+    for (const Burst& b : {Burst{10000, 100}, Burst{2000, 4000}}) {
+        const QString burst = QStringLiteral("%1 x %2 B").arg(b.count).arg(b.bytes);
+        for (bool busy : {false, true}) {
+            double rates[2] = {};
+            int delivered[2] = {};
+            for (int kind = 0; kind < 2; ++kind) {
+                std::vector<int> got;
+                std::vector<double> rate;
+                bool inOrder = true;
+                qint64 buffer = 0;
+                for (int i = 0; i < runs; ++i) {
+                    Receiver r;
+                    std::unique_ptr<vesk::Winsock> component;
+                    std::unique_ptr<QUdpSocket> plain;
+                    if (kind == 0)
+                        bindComponent(r, component);
+                    else
+                        bindPlain(r, plain);
+                    const Result res = run(r, sender, b, busy);
+                    got.push_back(res.delivered);
+                    rate.push_back(res.rate);
+                    inOrder = inOrder && res.inOrder;
+                    buffer = r.buffer;
                     r.release();
-                };
-                const Result res = run(probe, count, sendFirst);
-                delivered.push_back(res.delivered);
-                rates.push_back(res.rate);
+                }
+                delivered[kind] = median(got);
+                rates[kind] = median(rate);
+                std::printf("%-28s %-14s %-6s %10lld %10d %9s %12.0f\n",
+                            kind == 0 ? "socket component" : "plain QUdpSocket", qPrintable(burst),
+                            busy ? "busy" : "idle", qlonglong(buffer), delivered[kind], inOrder ? "yes" : "NO",
+                            rates[kind]);
             }
-            std::printf("%-34s %-22s %12lld %10d %14.0f\n", name, sendFirst ? "all sent first" : "sender thread meanwhile",
-                        qlonglong(granted), median(delivered), median(rates));
-            if (sendFirst && &r == &receivers.front().r) {
-                componentRate = median(rates);
-                componentDelivered = median(delivered);
-            } else if (sendFirst && &r == &receivers.back().r) {
-                plainRate = median(rates);
-            }
+            const char* when = busy ? "window busy" : "window idle";
+            std::printf("RESULT | burst of %s, %s: delivered / sent | %.3f | 1 | target; plain QUdpSocket %.3f | "
+                        "ratio | >=1\n",
+                        qPrintable(burst), when, delivered[0] / double(b.count), delivered[1] / double(b.count));
+            std::printf("RESULT | burst of %s, %s: rate | %.0f | %.0f | plain QUdpSocket, same buffer | datagrams/s "
+                        "| -\n",
+                        qPrintable(burst), when, rates[0], rates[1]);
+            std::fflush(stdout);
         }
     }
-    std::printf("RESULT | socket component, burst of %d x %d B sent first: delivered | %d | %d | datagrams sent | datagrams | >=1\n",
-                Count, PayloadSize, componentDelivered, Count);
-    std::printf("RESULT | socket component, burst of %d x %d B sent first: rate | %.0f | %.0f | plain QUdpSocket, same buffer | datagrams/s | -\n",
-                Count, PayloadSize, componentRate, plainRate);
+    std::printf("RESULT | bench_burst peak memory | %.1f | 256 | target | MiB | <=1\n", peakMiB());
     return 0;
 }

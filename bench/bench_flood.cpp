@@ -4,7 +4,8 @@
 // answers from its event loop, so the round trip is how long a key or a click
 // would wait). Prints the round trip's p50, p99 and max, and the window's peak
 // memory, for each flood and for the idle window in the same run.
-// Usage: bench_flood <vesk> <udp_sender> [seconds per flood, default 60]
+// Usage: bench_flood <vesk> <udp_sender> [seconds per flood, default 60] [only the
+// floods whose name holds this text]
 // Binds port 1002: run it in a network namespace of its own (tests/isolated.sh).
 #include "xsession.h"
 
@@ -177,6 +178,7 @@ int main(int argc, char* argv[])
     const std::string vesk = argv[1];
     const std::string sender = argv[2];
     const double seconds = argc > 3 ? std::atof(argv[3]) : 60;
+    const std::string only = argc > 4 ? argv[4] : "";
     for (const std::string& p : {vesk, sender})
         if (access(p.c_str(), X_OK) != 0)
             fail(p + " is not an executable (build it first)");
@@ -201,6 +203,8 @@ int main(int argc, char* argv[])
         {"13,000 x 65,507 B over 12 s", "65507", "1084", 12},
     };
     for (const Flood& flood : floods) {
+        if (std::string(flood.name).find(only) == std::string::npos)
+            continue;
         const Figures f = run(conn, display, env.get(), vesk, sender, &flood, seconds);
         std::printf("%s for %.0f s: %d pings (%d unanswered at the end), p50 %.2f ms, p99 %.2f ms, max %.2f ms, "
                     "peak RSS %.1f MiB\n",

@@ -1,5 +1,6 @@
-# Prints how many datagrams of a loopback burst the socket component delivers
-# and how fast, beside plain QUdpSocket receivers.
+# Prints how many datagrams of a loopback burst from another process the socket
+# component delivers and how fast, beside a plain QUdpSocket.
 add_executable(bench_burst ${CMAKE_CURRENT_LIST_DIR}/bench_burst.cpp)
 vesk_warnings(bench_burst)
 target_link_libraries(bench_burst PRIVATE vesk_udp)
+add_dependencies(bench_burst udp_sender)

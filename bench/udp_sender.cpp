@@ -2,9 +2,12 @@
 // traffic to come from outside the window's process, as it does in use.
 //   udp_sender flood <port> <bytes> <per second, 0: as fast as it goes> <seconds>
 //   udp_sender timed <port> <count> <interval us>
+//   udp_sender burst <port> <count> <bytes>
 // A flood sends Japanese text in code page 932 (kanji, kana and ASCII, as a
 // real peer would), each datagram exactly <bytes> long. A timed datagram holds
 // "timed <n> <send time in ns, CLOCK_MONOTONIC> " and some Japanese text.
+// A burst sends <count> datagrams of <bytes> as fast as the system takes them,
+// each starting with its number in eight digits, so that order can be checked.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -111,6 +114,20 @@ void timed(int port, int count, int intervalUs)
     close(fd);
 }
 
+void burst(int port, int count, std::size_t bytes)
+{
+    sockaddr_in to{};
+    const int fd = udpTo(port, to);
+    std::string d(std::max<std::size_t>(bytes, 8), 'x');
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(d.data(), 9, "%08d", i);
+        d[8] = bytes > 8 ? 'x' : d[8];
+        if (sendto(fd, d.data(), bytes, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+            fail("sendto");
+    }
+    close(fd);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -124,7 +141,11 @@ int main(int argc, char** argv)
         timed(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
         return 0;
     }
-    std::fprintf(stderr, "usage: %s flood <port> <bytes> <per second> <seconds> | timed <port> <count> <interval us>\n",
+    if (mode == "burst" && argc == 5) {
+        burst(std::atoi(argv[2]), std::atoi(argv[3]), std::size_t(std::atol(argv[4])));
+        return 0;
+    }
+    std::fprintf(stderr, "usage: %s flood <port> <bytes> <per second> <seconds> | timed <port> <count> <interval us> | burst <port> <count> <bytes>\n",
                  argv[0]);
     return 2;
 }

@@ -2,8 +2,12 @@
 // IPv4 address read as decimal, and what it says when a destination will not do.
 #include "winsocksupport.h"
 
+#include <QScopeGuard>
+
 #include <QHostAddress>
 #include <QNetworkDatagram>
+#include <QProcess>
+#include <QStandardPaths>
 
 using namespace winsocktest;
 
@@ -19,6 +23,8 @@ private slots:
     void unreachableDestinationsSayWhy_data();
     void unreachableDestinationsSayWhy();
     void sendBeforeBindTakesFreePort();
+    void nobodyListeningIsToldOncePerRun_data();
+    void nobodyListeningIsToldOncePerRun();
 };
 
 void tst_WinsockSend::sendPutsExactBytesOnTheWire_data()
@@ -199,6 +205,79 @@ void tst_WinsockSend::sendBeforeBindTakesFreePort()
     peer.writeDatagram(QByteArray("reply"), QHostAddress::LocalHost, quint16(w.LocalPort()));
     QVERIFY(QTest::qWaitFor([&] { return !got.datagrams.isEmpty(); }, 5000));
     QCOMPARE(got.datagrams.first(), QByteArray("reply"));
+}
+
+void tst_WinsockSend::nobodyListeningIsToldOncePerRun_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::addColumn<bool>("icmpDropped");
+    QTest::addColumn<bool>("partnerComesAndGoes");
+    QTest::addColumn<int>("told");
+    QTest::newRow("nobody at the port: once for the run") << false << false << false << 1;
+    QTest::newRow("a listening partner: never") << true << false << false << 0;
+    QTest::newRow("the answer dropped by a firewall: never") << false << true << false << 0;
+    QTest::newRow("the partner comes and goes: again after a quiet send") << false << false << true << 2;
+}
+
+void tst_WinsockSend::nobodyListeningIsToldOncePerRun()
+{
+    QFETCH(bool, listening);
+    QFETCH(bool, icmpDropped);
+    QFETCH(bool, partnerComesAndGoes);
+    QFETCH(int, told);
+    if (icmpDropped) {
+        // A rule of this test's own network only, never the machine's.
+        if (qEnvironmentVariable("VESK_TEST_NETWORK") != QLatin1String("private"))
+            QSKIP("needs the test's own network (tests/isolated.sh)");
+        const QString nft = QStandardPaths::findExecutable(QStringLiteral("nft"));
+        if (nft.isEmpty())
+            QSKIP("nft is not installed");
+        const int rc = QProcess::execute(nft, {QStringLiteral("add table ip vesk_test; add chain ip vesk_test out "
+                                                              "{ type filter hook output priority 0; }; add rule ip "
+                                                              "vesk_test out icmp type destination-unreachable drop")
+                                                   .split(u' ')});
+        QCOMPARE(rc, 0);
+    }
+    const auto removeRule = qScopeGuard([icmpDropped] {
+        if (icmpDropped)
+            QProcess::execute(QStringLiteral("nft"), {QStringLiteral("delete"), QStringLiteral("table"),
+                                                     QStringLiteral("ip"), QStringLiteral("vesk_test")});
+    });
+
+    auto w = boundComponent(PortA);
+    w->setRemoteHost(QStringLiteral("127.0.0.1"));
+    w->setRemotePort(PortB);
+    int toldNow = 0;
+    connect(w.get(), &Winsock::PartnerUnreachable, w.get(), [&] { ++toldNow; });
+    QUdpSocket partner;
+    if (listening)
+        QVERIFY(partner.bind(QHostAddress::LocalHost, PortB));
+
+    // Back to back: the answer to one comes in before the next leaves, and
+    // each send still succeeds.
+    const auto sendSome = [&] {
+        for (int i = 0; i < 5; ++i) {
+            try {
+                w->SendData(QStringLiteral("hello %1").arg(i));
+            } catch (const vesk::Error& e) {
+                QFAIL(qPrintable(errorText(e)));
+            }
+        }
+    };
+    sendSome();
+    if (partnerComesAndGoes) {
+        QVERIFY(QTest::qWaitFor([&] { return toldNow == 1; }, 5000));
+        QTest::qWait(100); // the other answers in, before the partner comes
+        QVERIFY(partner.bind(QHostAddress::LocalHost, PortB));
+        sendSome();
+        QTest::qWait(int(Winsock::QuietPeriod.count()) + 100);
+        partner.close();
+        sendSome();
+    }
+    if (told > 0)
+        QVERIFY(QTest::qWaitFor([&] { return toldNow >= told; }, 5000));
+    QTest::qWait(200); // an answer that should not come would be in by now
+    QCOMPARE(toldNow, told);
 }
 
 QTEST_GUILESS_MAIN(tst_WinsockSend)

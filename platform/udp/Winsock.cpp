@@ -4,25 +4,26 @@
 #include "platform/udp/DottedAddress.h"
 #include "platform/udp/SocketErrors.h"
 #include "platform/udp/Payload.h"
+#include "platform/udp/ReceiveThread.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QUdpSocket>
 #include <QVariant>
 
+#include <algorithm>
+#include <cerrno>
+#include <exception>
 #include <optional>
-
-#ifdef Q_OS_LINUX
-#include <sys/socket.h>
-#endif
 
 namespace vesk {
 
 namespace {
 
-// Room for a burst: 10,000 datagrams of 100 bytes take about 8 MB of kernel
-// memory on Linux (each one is charged ~830 bytes), and Linux doubles the value.
-constexpr int ReceiveBufferRequest = 16 * 1024 * 1024;
+// The system's buffer only has to cover the moments the reading thread is not
+// running; the system caps the request (Linux at net.core.rmem_max, doubled),
+// which is enough: bursts wait in the component's own buffer.
+constexpr int ReceiveBufferRequest = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -35,17 +36,11 @@ Winsock::Winsock(QObject* parent) : QObject(parent)
 
 Winsock::~Winsock()
 {
-    if (!m_socket)
-        return;
-    // Close first so the port is free the moment the window is gone.
-    m_socket->disconnect(this);
-    m_socket->close();
-    if (m_delivering > 0) {
-        // We are inside the socket's own readyRead, which touches the socket
-        // after we return; readPending deletes it once that has unwound.
-        m_socket->setParent(nullptr);
-    }
-    m_socket = nullptr;
+    // The reading thread stops before the socket closes under it; then the
+    // port is free the moment the window is gone.
+    m_reader.reset();
+    if (m_socket)
+        m_socket->close();
 }
 
 void Winsock::setProtocol(qint32 protocol)
@@ -84,6 +79,11 @@ qint64 Winsock::receiveBufferSize() const
     return m_socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
 }
 
+qint64 Winsock::droppedDatagrams() const
+{
+    return m_reader ? m_reader->dropped() : 0;
+}
+
 void Winsock::Bind(qint32 localPort)
 {
     const QString what = QStringLiteral("ポート %1 を開けませんでした").arg(localPort);
@@ -108,19 +108,44 @@ void Winsock::bindSocket(qint32 localPort)
         throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort), why);
     }
 
-    // Only now: before the socket exists the size has nowhere to go. Forcing
-    // it past net.core.rmem_max needs privilege; otherwise the system caps it.
-    bool forced = false;
-#ifdef Q_OS_LINUX
-    const int request = ReceiveBufferRequest;
-    forced = ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &request,
-                          sizeof request) == 0;
-#endif
-    if (!forced)
-        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferRequest);
+    // Only now: before the socket exists the size has nowhere to go. No
+    // privilege is asked for, so a test run as root sees what a user gets.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferRequest);
 
+    // Nothing reads through Qt: its notifier goes quiet after the first
+    // datagram, and the thread takes every one from the system.
+    try {
+        m_reader = std::make_unique<ReceiveThread>(
+            socket->socketDescriptor(),
+            [this] { QMetaObject::invokeMethod(this, &Winsock::readPending, Qt::QueuedConnection); },
+            [this](quint32 host, quint16 port) {
+                // When the answer came, not when the window's thread gets to it.
+                const auto at = std::chrono::steady_clock::now();
+                QMetaObject::invokeMethod(this, [this, host, port, at] { nobodyListens(host, port, at); },
+                                          Qt::QueuedConnection);
+            });
+    } catch (const std::exception& e) {
+        delete socket;
+        throw Error(QStringLiteral("ポート %1 を開けませんでした").arg(localPort),
+                    QStringLiteral("受信の準備ができませんでした (%1)").arg(QString::fromLocal8Bit(e.what())));
+    }
     m_socket = socket;
-    connect(m_socket, &QUdpSocket::readyRead, this, &Winsock::readPending);
+}
+
+void Winsock::nobodyListens(quint32 host, quint16 port, std::chrono::steady_clock::time_point at)
+{
+    // Only the partner's port counts; Windows does not say (0, 0), and the
+    // component sends nowhere else.
+    if (host != 0 || port != 0) {
+        const std::optional<quint32> partner = parseDottedIPv4(m_remoteHost);
+        if (!partner || *partner != host || port != quint16(m_remotePort))
+            return;
+    }
+    m_lastUnreachable = std::max(m_lastUnreachable, at);
+    if (m_unreachableTold)
+        return;
+    m_unreachableTold = true;
+    emit PartnerUnreachable();
 }
 
 void Winsock::SendData(const QString& text)
@@ -154,9 +179,25 @@ void Winsock::SendBytes(const QByteArray& payload)
     if (!m_socket)
         bindSocket(0);
 
+    // A send that drew no "nobody listens" for a while ends the run of them.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_unreachableTold && m_lastSend > m_lastUnreachable && now - m_lastSend >= QuietPeriod)
+        m_unreachableTold = false;
+
     socketerrors::clearSystemError();
-    const qint64 sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
-    const int systemError = socketerrors::lastSystemError();
+    qint64 sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
+    int systemError = socketerrors::lastSystemError();
+#ifdef Q_OS_LINUX
+    // Linux also reports an earlier datagram's "port unreachable" on the next
+    // call, which is not this one's failure: the reading thread tells it.
+    if (sent < 0 && systemError == ECONNREFUSED) {
+        socketerrors::clearSystemError();
+        sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
+        systemError = socketerrors::lastSystemError();
+    }
+#endif
+    if (sent >= 0)
+        m_lastSend = now;
     if (sent < 0)
         throw Error(what, socketerrors::sendFailure(*m_socket, systemError));
     if (sent != payload.size())

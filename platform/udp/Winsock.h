@@ -5,11 +5,15 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <deque>
+#include <memory>
 
 class QUdpSocket;
 
 namespace vesk {
+
+class ReceiveThread;
 
 // The UDP socket component a conversation window carries. Its members mirror the
 // socket control the program was written against: set Protocol, RemoteHost and
@@ -23,6 +27,13 @@ public:
 
     // The most a UDP datagram over IPv4 can carry.
     static constexpr qsizetype MaxDatagramSize = 65507;
+    // One turn of the event loop hands over datagrams until they come to this
+    // many bytes (or a few milliseconds have passed): what the transcript then
+    // takes in one edit.
+    static constexpr qsizetype TurnBytes = 1024 * 1024;
+    // How long a send must go unanswered before the next "nobody listens"
+    // is told again: longer than an answer takes, short beside a user's typing.
+    static constexpr std::chrono::milliseconds QuietPeriod{1000};
 
     explicit Winsock(QObject* parent = nullptr);
     ~Winsock() override;
@@ -55,6 +66,8 @@ public:
     // What the system granted for the receive buffer of the bound socket, in
     // bytes as it reports it (Linux reports twice the size it was asked for).
     qint64 receiveBufferSize() const;
+    // Datagrams the component's own buffer let go because it was full.
+    qint64 droppedDatagrams() const;
 
 signals:
     // Once per arrived datagram, carrying its size in bytes; the receiver takes
@@ -64,24 +77,35 @@ signals:
     // milliseconds' worth at most), so that a receiver can group the work.
     void ArrivalBatchStarted();
     void ArrivalBatchFinished();
+    // The partner's computer answered a message with "nobody listens at this
+    // port": the datagram reached it, but no program has RemotePort open.
+    // Once for a run of such answers; again only after a send that drew none
+    // for QuietPeriod. The send itself had succeeded and stays so.
+    void PartnerUnreachable();
 
 private:
     void readPending();
-    bool readOne(QUdpSocket& socket);
     void bindSocket(qint32 localPort);
+    void nobodyListens(quint32 host, quint16 port, std::chrono::steady_clock::time_point at);
 
     QUdpSocket* m_socket = nullptr;
+    // Reads the socket as fast as datagrams come; its queue is bounded.
+    std::unique_ptr<ReceiveThread> m_reader;
     qint32 m_protocol = sckTCPProtocol;
     QString m_remoteHost;
     qint32 m_remotePort = 0;
-    QByteArray m_buffer = QByteArray(MaxDatagramSize + 1, Qt::Uninitialized);
-    qint64 m_held = -1; // size of a datagram read into m_buffer but not queued yet
     std::deque<QByteArray> m_waiting;
     // How many of the newest waiting datagrams have had no DataArrival yet.
     qsizetype m_unannounced = 0;
     // Depth of delivery on the stack; a nested call leaves the reading to it.
     int m_delivering = 0;
     QTimer m_relook; // the next turn, after the event loop has had its own
+    // What ArrivalBatchFinished took of late, per datagram of its batch.
+    double m_finishNsPerDatagram = 0;
+    // The run of "nobody listens" answers: told once, until a quiet send.
+    bool m_unreachableTold = false;
+    std::chrono::steady_clock::time_point m_lastSend;
+    std::chrono::steady_clock::time_point m_lastUnreachable;
 };
 
 } // namespace vesk

@@ -3,11 +3,12 @@
 #include "platform/udp/Winsock.h"
 
 #include "platform/udp/Payload.h"
+#include "platform/udp/ReceiveThread.h"
 
 #include <QPointer>
 #include <QScopeGuard>
-#include <QUdpSocket>
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -15,15 +16,10 @@ namespace vesk {
 
 namespace {
 
-// A read that keeps failing must not hold the event loop; what is left is
-// picked up on the next turn.
-constexpr int MaxFailedReadsPerTurn = 8;
-
-// The most one turn of the event loop reads and hands over before the window
-// gets to paint and to take the user's input again. The time bounds many small
-// datagrams, the bytes bound what the transcript then takes in one edit.
+// With TurnBytes, the most one turn of the event loop hands over before the
+// window gets to paint and to take the user's input again: the time bounds
+// many small datagrams.
 constexpr std::chrono::milliseconds TurnTime{4};
-constexpr qsizetype TurnBytes = 1024 * 1024;
 
 } // namespace
 
@@ -43,97 +39,82 @@ QByteArray Winsock::GetBytes()
     return datagram;
 }
 
-bool Winsock::readOne(QUdpSocket& socket)
-{
-    if (m_held < 0) {
-        m_held = socket.readDatagram(m_buffer.data(), m_buffer.size());
-        if (m_held < 0)
-            return false;
-    }
-    // Out of memory here, the datagram stays held in the buffer for the next turn.
-    m_waiting.emplace_back(m_buffer.constData(), qsizetype(m_held));
-    m_held = -1;
-    ++m_unannounced;
-    return true;
-}
-
 void Winsock::readPending()
 {
     // A slot that spins a nested event loop can bring us back here; the turn
     // that is running reads on, in order, once the slot returns.
-    if (m_delivering > 0 || !m_socket)
+    if (m_delivering > 0 || !m_reader)
         return;
 
-    QUdpSocket* const socket = m_socket;
     const QPointer<Winsock> self(this);
     ++m_delivering;
     const auto leave = qScopeGuard([this, &self] {
         if (self)
             --m_delivering;
     });
-    // The window was closed from a slot: the socket is still inside its own
-    // readyRead, so its deletion is posted to run after that has returned.
-    const auto gone = [&self, socket] {
-        if (self)
-            return false;
-        socket->deleteLater();
-        return true;
-    };
 
     // One turn's worth, then back to the event loop: what a flood leaves
-    // waits in the system's receive buffer, which is what overflows, and the
-    // window keeps answering keys and clicks in between.
-    const auto started = std::chrono::steady_clock::now();
+    // waits in the component's buffer, and the window keeps answering keys
+    // and clicks in between. The turn's time includes what the receiver does
+    // when the batch finishes (the transcript takes all its lines in one
+    // edit), judged from the last turns by the datagram.
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
     qsizetype bytes = 0;
-    int failedReads = 0;
-    bool readOnce = false;
+    qint64 count = 0;
+    bool more = false; // left waiting for the next turn
     bool batchOpen = false;
     for (;;) {
         if (m_unannounced == 0) {
-            // Reads until the system has nothing more, rather than asking first:
-            // one call a datagram instead of two. There is always at least one
-            // read, which is also what clears Qt's "readyRead already signalled"
-            // mark; left set, Qt turns the notifier off at the next datagram.
-            if (readOnce && (bytes >= TurnBytes || std::chrono::steady_clock::now() - started >= TurnTime))
-                break;
-            readOnce = true;
-            try {
-                if (!readOne(*socket)) {
-                    if (socket->error() == QAbstractSocket::TemporaryError)
-                        break; // nothing waits
-                    // Unreadable (on Windows an ICMP port-unreachable shows up
-                    // so): skip it, but never spin on it.
-                    if (++failedReads >= MaxFailedReadsPerTurn)
-                        break;
-                    continue;
+            if (batchOpen) {
+                const auto finishing = std::chrono::nanoseconds(qint64(m_finishNsPerDatagram * double(count)));
+                if (bytes >= TurnBytes || Clock::now() - started + finishing >= TurnTime) {
+                    more = true;
+                    break;
                 }
-            } catch (const std::bad_alloc&) {
-                break; // the rest waits for the next turn, the system holding it
             }
+            try {
+                if (!m_reader->takeInto(m_waiting))
+                    break; // nothing waits; the reader calls again when something does
+            } catch (const std::bad_alloc&) {
+                more = true; // the datagram stays in the reader's queue
+                break;
+            }
+            ++m_unannounced;
         }
         if (!batchOpen) {
             emit ArrivalBatchStarted();
-            if (gone())
+            if (!self)
                 return;
             batchOpen = true;
+            if (m_unannounced == 0)
+                continue; // its slot took the datagram already
         }
         const QByteArray& next = m_waiting[m_waiting.size() - std::size_t(m_unannounced)];
         const auto size = qint32(next.size());
         bytes += size;
+        ++count;
         --m_unannounced;
         emit DataArrival(size);
-        if (gone())
+        if (!self)
             return;
     }
     if (batchOpen) {
+        const auto finishStarted = Clock::now();
         emit ArrivalBatchFinished();
-        if (gone())
+        if (!self)
             return;
+        if (count > 0) {
+            const double perDatagram =
+                double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - finishStarted).count())
+                / double(count);
+            // A costlier turn counts at once, a cheaper one slowly: the cost
+            // varies with what the transcript does (making room, laying out)
+            // and a turn too long is what the user feels.
+            m_finishNsPerDatagram = std::max(perDatagram, (m_finishNsPerDatagram * 3 + perDatagram) / 4);
+        }
     }
-    // What is left comes with the next turn. And a slot may have run a nested
-    // loop: Qt then swallows the readyRead of what came in meanwhile and never
-    // repeats it, so look again from the loop; likewise for a held datagram.
-    if ((batchOpen || m_held >= 0) && !m_relook.isActive())
+    if (more && !m_relook.isActive())
         m_relook.start();
 }
 
