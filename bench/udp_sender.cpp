@@ -120,7 +120,7 @@ void burst(int port, int count, std::size_t bytes)
     const int fd = udpTo(port, to);
     std::string d(std::max<std::size_t>(bytes, 8), 'x');
     for (int i = 0; i < count; ++i) {
-        std::snprintf(d.data(), 9, "%08d", i);
+        std::snprintf(d.data(), 9, "%08d", i % 100000000); // eight digits and the NUL
         d[8] = bytes > 8 ? 'x' : d[8];
         if (sendto(fd, d.data(), bytes, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
             fail("sendto");

@@ -14,7 +14,7 @@ packages=(build-essential cmake ninja-build qt6-base-dev fonts-ipafont-gothic au
 case "$purpose" in
   run) ;;
   test|bench|docs|windows)
-    packages+=(clang libclang-rt-14-dev xvfb xdotool x11-utils
+    packages+=(clang libclang-rt-14-dev nftables xvfb xdotool x11-utils
                desktop-file-utils appstream dpkg-dev file iproute2 mount xclip xauth libcap2-bin)
     # The accessibility bus and what reads it the way a screen reader does.
     packages+=(at-spi2-core dbus-daemon python3-pyatspi python3-xlib)
