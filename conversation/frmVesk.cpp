@@ -53,6 +53,18 @@ frmVesk::frmVesk(vesk::Role role, QWidget* parent) : QWidget(parent), m_role(rol
 
     connect(cmdSend, &QPushButton::clicked, this, [this] { vesk::guarded(this, [this] { cmdSend_Click(); }); });
     connect(cmdEnd, &QPushButton::clicked, this, [this] { vesk::guarded(this, [this] { cmdEnd_Click(); }); });
+    // The partner's computer answered that nothing listens at the port: said
+    // beside the window, the transcript untouched, as the socket sends it once
+    // for a run of such answers.
+    connect(Winsock1, &vesk::Winsock::PartnerUnreachable, this, [this] {
+        vesk::showNotice(this, QStringLiteral("partnerAbsentNotice"),
+                         QStringLiteral("相手のプログラムは動いていないようです。"),
+                         QStringLiteral("最後のメッセージが着いたとき、相手のコンピューターは「ポート %1 で受け取る"
+                                        "プログラムがない」と答えました。そのメッセージは表示されていないかもしれません。"
+                                        "相手が Vesk を %2 の役で開いているか確かめてください。")
+                             .arg(row().remotePort)
+                             .arg(m_role == vesk::Role::Server ? QStringLiteral("Client") : QStringLiteral("Server")));
+    });
     connect(Winsock1, &vesk::Winsock::DataArrival, this,
             [this](qint32 n) { vesk::guarded(this, [this, n] { Winsock1_DataArrival(n); }); });
     // The lines of one turn of the event loop go into the transcript as one edit.

@@ -49,6 +49,7 @@ private slots:
     void receivedBytesBecomeLines();
     void failedSendKeepsTheText_data();
     void failedSendKeepsTheText();
+    void nobodyAtThePartnersPortIsNoticed();
     void secondWindowOfTheSameRoleIsRefused();
     void endThenStartBindsTheSamePortAgain();
 
@@ -195,6 +196,25 @@ void TestConversation::failedSendKeepsTheText()
     QVERIFY2(boxes[0]->informativeText().contains(reasonMentions), qPrintable(boxes[0]->informativeText()));
     QCOMPARE(boxes[0]->parentWidget(), w); // over the window that failed, and gone with it
     QVERIFY(!peer.waitForReadyRead(200));
+}
+
+// The partner's computer answers that nothing listens at 1001: one notice beside
+// the window for the run of messages, which were sent and stay as sent.
+void TestConversation::nobodyAtThePartnersPortIsNoticed()
+{
+    frmVesk* w = open(false);
+    QVERIFY(w);
+    for (const QString& text : {u"a"_s, u"b"_s, u"c"_s}) {
+        type(w, text);
+        QTest::mouseClick(w->cmdSend, Qt::LeftButton);
+    }
+    QTRY_COMPARE(errorReports().size(), 1);
+    QMessageBox* notice = errorReports().constFirst();
+    QCOMPARE(notice->objectName(), u"partnerAbsentNotice"_s);
+    QCOMPARE(notice->parentWidget(), w);
+    QVERIFY(!notice->isModal());
+    QVERIFY2(notice->informativeText().contains(u"1001"_s), qPrintable(notice->informativeText()));
+    QCOMPARE(w->txtReceive->windowsText(), u"自分>> c\r\n自分>> b\r\n自分>> a\r\n"_s);
 }
 
 void TestConversation::secondWindowOfTheSameRoleIsRefused()

@@ -22,6 +22,22 @@ void reportError(QWidget* near, const QString& failed, const QString& reason)
     }
 }
 
+void showNotice(QWidget* near, const QString& name, const QString& what, const QString& detail)
+{
+    QWidget* window = near->window();
+    for (auto* open : window->findChildren<QMessageBox*>(name, Qt::FindDirectChildrenOnly))
+        if (open->isVisible())
+            return;
+    auto* box = new QMessageBox(QMessageBox::Information, window->windowTitle(), what,
+                                QMessageBox::Ok, window);
+    box->setObjectName(name);
+    box->setInformativeText(detail);
+    box->setWindowModality(Qt::NonModal);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->show();
+}
+
 void reportError(QWidget* near, const std::exception& error)
 {
     if (const auto* e = dynamic_cast<const Error*>(&error)) {

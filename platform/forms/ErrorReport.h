@@ -15,6 +15,11 @@ namespace vesk {
 void reportError(QWidget* near, const std::exception& error);
 void reportError(QWidget* near, const QString& failed, const QString& reason);
 
+// A notice beside the window that neither blocks it nor takes the focus from
+// what the user is typing; screen readers announce it as an alert. While one of
+// the same name is still open, a new one is not stacked on it.
+void showNotice(QWidget* near, const QString& name, const QString& what, const QString& detail);
+
 // Runs a handler's work and hands anything it throws to reportError, so that no
 // exception ever travels into Qt's event loop.
 template <typename Work>
