@@ -5,6 +5,12 @@
 
 namespace vesk {
 
+// Only X11 and Wayland desktops name their input method this way. Elsewhere
+// Qt talks to the system's own input method, and QT_IM_MODULE would
+// replace it: Wine hands a Windows program the X desktop's XMODIFIERS, and a
+// missing "ibus" plugin there leaves Qt switching the window's IME off.
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+
 namespace {
 
 // The input methods with a Qt 6 plugin under the names their desktops use; a
@@ -41,5 +47,11 @@ void useDesktopInputMethod()
         }
     }
 }
+
+#else
+
+void useDesktopInputMethod() {}
+
+#endif
 
 } // namespace vesk

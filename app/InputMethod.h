@@ -6,6 +6,7 @@ namespace vesk {
 // method only as XMODIFIERS=@im=... or GTK_IM_MODULE=...; left alone, Qt then
 // takes the compose plugin and Japanese cannot be typed. This names ibus or fcitx
 // for Qt when the desktop does, and leaves an explicit QT_IM_MODULE(S) alone.
+// Only on X11 and Wayland desktops; Windows and macOS keep their own.
 // Call before the QApplication is made.
 void useDesktopInputMethod();
 
