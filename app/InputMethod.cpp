@@ -6,6 +6,12 @@
 
 namespace vesk {
 
+// Only X11 and Wayland desktops name their input method this way. Elsewhere
+// Qt talks to the system's own input method, and QT_IM_MODULE would
+// replace it: Wine hands a Windows program the X desktop's XMODIFIERS, and a
+// missing "ibus" plugin there leaves Qt switching the window's IME off.
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+
 namespace {
 
 // The input methods with a Qt 6 plugin under the names their desktops use; a
@@ -53,5 +59,11 @@ void useDesktopInputMethod()
     if (onGnome())
         qputenv("QT_IM_MODULE", "ibus");
 }
+
+#else
+
+void useDesktopInputMethod() {}
+
+#endif
 
 } // namespace vesk

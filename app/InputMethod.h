@@ -6,7 +6,8 @@ namespace vesk {
 // method only as XMODIFIERS=@im=... or GTK_IM_MODULE=...; left alone, Qt then
 // takes the compose plugin and Japanese cannot be typed. This names ibus or fcitx
 // for Qt when the desktop does, IBus on GNOME (which announces nothing on
-// Wayland), and leaves an explicit QT_IM_MODULE(S) alone.
+// Wayland), and leaves an explicit QT_IM_MODULE(S) alone. Only on X11 and
+// Wayland desktops: Windows and macOS keep their own input method.
 // Call before the QApplication is made.
 void useDesktopInputMethod();
 

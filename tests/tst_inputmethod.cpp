@@ -103,6 +103,12 @@ void TestInputMethod::onGnome()
 
     vesk::useDesktopInputMethod();
 
+#if !defined(Q_OS_UNIX) || defined(Q_OS_DARWIN)
+    // The X desktop's names mean nothing here (Wine passes them on): only an
+    // explicit choice is left, and Windows drops an empty variable.
+    chosen = qtImModule.isEmpty() ? kUnset : qtImModule;
+#endif
+
     QCOMPARE(qEnvironmentVariableIsSet("QT_IM_MODULE") ? qgetenv("QT_IM_MODULE") : kUnset, chosen);
 }
 
