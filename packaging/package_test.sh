@@ -126,6 +126,7 @@ check_maintainer_scripts() {
   local byport=/etc/authbind/byport
   make_work
   chmod 755 "$work"
+  homes=$work
   ip link set lo up
   private() {
     mkdir -p "$work/$2/upper" "$work/$2/work"
@@ -155,8 +156,8 @@ check_maintainer_scripts() {
   as_user() {
     local groups=--init-groups
     [ "$2" = member ] || groups=--clear-groups
-    as=(env -i PATH=/usr/bin:/bin HOME="$work/home-$1" LC_ALL=C.UTF-8 DISPLAY="${DISPLAY:-}"
-        QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/home-$1"
+    as=(env -i PATH=/usr/bin:/bin HOME="$homes/home-$1" LC_ALL=C.UTF-8 DISPLAY="${DISPLAY:-}"
+        QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$homes/home-$1"
         setpriv --reuid="$1" --regid="$1" "$groups")
   }
   # Whether authbind lets $1 ($2 as above) bind $3 (udp or tcp) port $4.
@@ -242,60 +243,56 @@ except PermissionError:
 # non-member's Start is refused and binds nothing. Needs the grant of
 # the fresh install.
 check_program() {
+  # The shared real-program driver: its own scratch folder, display and
+  # clean-up (which also stops every copy started here); the maintainer
+  # scripts' folder goes with it.
+  local scripts_work=$work
+  . "$(dirname "$0")/../tests/xdrive.sh"
+  on_exit "rm -rf '$scripts_work'"
+  chmod 755 "$work"
+  start_xvfb
+  local u
+  for u in vesk-member vesk-outsider; do
+    install -o "$u" -m 600 "$XAUTHORITY" "$homes/home-$u/.Xauthority"
+  done
   programs=()
   stop() {
     local p
     for p in "${programs[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
     programs=()
   }
-  trap 'stop; kill "$xvfb" 2>/dev/null; rm -rf "$work"' EXIT
-  exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb=$!
-  exec 3>&-
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || fail "Xvfb did not report a display"
-  export DISPLAY=":$(head -n1 "$work/display")"
-  window() { # pid, exact title: waits for that window
-    local id
-    for _ in $(seq 100); do
-      id=$(timeout 5 xdotool search --all --onlyvisible --pid "$1" --name "^$2\$" 2>/dev/null | head -n1) || true
-      [ -n "$id" ] && { echo "$id"; return 0; }
-      sleep 0.2
-    done
-    fail "no window \"$2\" for process $1 ($(ps -o stat=,args= -p "$1")): $(tail -n 20 "$work"/*.log)"
-  }
   # Starts the program as $1 ($2 as for as_user) and presses Start for role $3.
+  # A preloaded library (authbind's) comes before the sanitizer runtime in the
+  # sanitizer build, which does not matter to it here.
   local started main
   start() {
     as_user "$1" "$2"
-    "${as[@]}" authbind "$vesk" >"$work/$1-$3.log" 2>&1 &
+    "${as[@]:0:2}" XAUTHORITY="$homes/home-$1/.Xauthority" \
+      ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${as[@]:2}" \
+      authbind "$vesk" >"$work/$1-$3.log" 2>&1 &
     started=$!
     programs+=("$started")
-    main=$(window "$started" "Vesk -Main-") || { wait "$started"; fail "$1's copy ended ($?)"; }
-    xdotool windowfocus --sync "$main"
-    xdotool type 127; xdotool key Tab; xdotool type 0; xdotool key Tab
-    xdotool type 0; xdotool key Tab; xdotool type 1
-    # optClient: frame at (8, 48), button at (8, 48) inside it.
-    [ "$3" = Server ] || xdotool mousemove --window "$main" 30 102 click 1
+    track "$started"
+    main=$(window_of "$started" "Vesk -Main-")
+    focus "$main"
+    enter_loopback "$main"
+    [ "$3" = Server ] || click "$main" start.client
     xdotool key alt+s
   }
   start vesk-member member Server
-  window "$started" "Vesk - Server -" >/dev/null
+  window_of "$started" "Vesk - Server -" >/dev/null
   start vesk-member member Client
-  window "$started" "Vesk - Client -" >/dev/null
+  window_of "$started" "Vesk - Client -" >/dev/null
   stop
 
   # A refused Start shows the error box over the start window, which stays.
   # (What the box says is checked with the text's own test: Qt copies a
   # message box's text with Ctrl+C on Windows only.)
   start vesk-outsider member Client
-  window "$started" Vesk >/dev/null
-  window "$started" "Vesk -Main-" >/dev/null
+  window_of "$started" Vesk >/dev/null
+  window_of "$started" "Vesk -Main-" >/dev/null
   [ -z "$(ss -Hanu 'sport = :1001')" ] || fail "a non-member's copy holds port 1001"
   stop
-  kill "$xvfb"
-  trap 'rm -rf "$work"' EXIT
 }
 
 case "$mode" in
