@@ -25,6 +25,7 @@ QByteArray chosenNow()
 QByteArray expectedHere(const QByteArray& onX11, const QByteArray& explicitChoice)
 {
 #if !defined(Q_OS_UNIX) || defined(Q_OS_DARWIN)
+    Q_UNUSED(onX11);
     return explicitChoice.isEmpty() ? kUnset : explicitChoice;
 #else
     Q_UNUSED(explicitChoice);

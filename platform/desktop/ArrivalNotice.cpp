@@ -3,6 +3,15 @@
 #include "platform/desktop/LineAnnouncer.h"
 #ifdef VESK_DESKTOP_NOTIFICATIONS
 #include "platform/desktop/DesktopNotifications.h"
+#else
+namespace vesk {
+// Without D-Bus (the Windows build) there is never one; the calls still compile.
+class DesktopNotifications {
+public:
+    void show(const QString&, const QString&) {}
+    void withdraw() {}
+};
+} // namespace vesk
 #endif
 
 #include <QAccessible>

@@ -21,55 +21,26 @@ done
 [ -x /usr/libexec/ibus-x11 ] || { echo "FAIL: ibus's X input method bridge is not installed" >&2; exit 1; }
 [ -x /usr/libexec/ibus-engine-anthy ] || { echo "FAIL: ibus-anthy is not installed" >&2; exit 1; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  # ibus takes its helper processes down with it when asked to leave.
-  timeout 5 ibus exit >/dev/null 2>&1 || true
-  wine_stop
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do wait "${pids[i]}" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-type_into() {
-  xdotool windowfocus --sync "$1"
-  sleep 0.3
-  xdotool type --delay 40 -- "$2"
-}
+# Sourced first: its EXIT trap is the one clean-up, ibus and Wine included.
 . "$here/../xdrive.sh"
+# ibus takes its helper processes down with it when asked to leave.
+on_exit 'timeout 5 ibus exit >/dev/null 2>&1'
+on_exit wine_stop
 
 # A fresh home: ibus and Anthy remember there, a failed engine start among it.
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$HOME/.config" XDG_CACHE_HOME="$HOME/.cache" XDG_DATA_HOME="$HOME/.local/share"
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+own_home
 unset QT_IM_MODULE GTK_IM_MODULE XMODIFIERS IBUS_ADDRESS DBUS_SESSION_BUS_ADDRESS
 # Xlib opens an input method only in a locale it supports.
 export LC_ALL=C.UTF-8
 
 echo "   starting Xvfb, a session bus and ibus with Anthy behind its X input method"
 start_xvfb
-exec 3>"$work/bus"
-dbus-daemon --session --nofork --address="unix:path=$work/bus.socket" --print-address=3 >"$work/dbus.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$work/bus" ] && break
-  sleep 0.1
-done
-[ -s "$work/bus" ] || fail "dbus-daemon did not report its address"
-export DBUS_SESSION_BUS_ADDRESS
-DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/bus")
+start_session_bus
 # Latin mode (3): Ctrl+J turns hiragana on, as a user would.
 gsettings set org.freedesktop.ibus.engine.anthy.common input-mode 3 2>"$work/gsettings.log" ||
   fail "cannot write the Anthy settings"
 ibus-daemon --xim --panel=disable --emoji-extension=disable --replace >"$work/ibus.log" 2>&1 &
-pids+=($!)
+track $!
 engine=
 for _ in $(seq 100); do
   # "ibus engine <name>" fails when it cannot also set the X keyboard layout,
@@ -101,7 +72,7 @@ with open(sys.argv[1] + ".tmp", "w") as f:
     f.write(data.hex(" ").upper())
 os.rename(sys.argv[1] + ".tmp", sys.argv[1])
 PY
-pids+=($!)
+track $!
 
 # Input method on, nihongo, Space converts, Return commits.
 type_japanese() {
@@ -114,7 +85,7 @@ type_japanese() {
 
 echo "   Wine's notepad first, typed into the same way"
 wine notepad >"$work/notepad.log" 2>&1 &
-pids+=($!)
+track $!
 notepad=$(timeout 30 xdotool search --sync --onlyvisible --name '^Untitled - Notepad$' 2>/dev/null | head -n1) ||
   fail "Wine's notepad did not open"
 xdotool windowfocus --sync "$notepad"
@@ -131,7 +102,7 @@ wine taskkill /f /im notepad.exe >/dev/null 2>&1 || true
 echo "   vesk.exe as Server at 127.0.0.1: typing nihongo, converting, committing, Alt+S"
 (cd "$(dirname "$exe")" && exec wine "$exe") >"$work/wine.log" 2>&1 &
 vesk=$!
-pids+=("$vesk")
+track "$vesk"
 main=$(window_of "$vesk" "Vesk -Main-" 60)
 enter_loopback "$main"
 xdotool key alt+s
