@@ -10,8 +10,8 @@
 #      under Wine over an older version and runs the installed vesk.exe against
 #      the Linux build over UDP on 127.0.0.1, then uninstalls it.
 # "inputmethod" types Japanese into vesk.exe through an X input method instead:
-# Wine converts it and Qt drops it (Qt disables the window's input context),
-# so it is not part of "all" until that is solved.
+# Wine's notepad gets it, while vesk.exe gets the commit only now and then, so it
+# is not part of "all" until that is solved.
 # Wine is not Windows: what only a real Windows machine shows is not tested here.
 #
 # VESK_WINDOWS_CACHE=<dir> keeps the Windows Qt there instead of ~/.cache/vesk.
