@@ -1,5 +1,6 @@
 // The socket component sending: the exact bytes on the wire, only to a dotted
 // IPv4 address read as decimal, and what it says when a destination will not do.
+#include "underwine.h"
 #include "winsocksupport.h"
 
 #include <QScopeGuard>
@@ -225,6 +226,8 @@ void tst_WinsockSend::nobodyListeningIsToldOncePerRun()
     QFETCH(bool, icmpDropped);
     QFETCH(bool, partnerComesAndGoes);
     QFETCH(int, told);
+    if (underWine())
+        QSKIP("Wine 8 hands no ICMP port unreachable to a UDP socket; Windows reports it as WSAECONNRESET");
     if (icmpDropped) {
         // A rule of this test's own network only, never the machine's.
         if (qEnvironmentVariable("VESK_TEST_NETWORK") != QLatin1String("private"))
