@@ -3,14 +3,13 @@
 #include "conversation/TranscriptLayout.h"
 #include "platform/error/VeskError.h"
 
-#include <QApplication>
+#include <QAccessible>
 #include <QLocale>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -18,30 +17,41 @@ namespace vesk {
 
 namespace {
 
-// Marks the notice line at the bottom, so that later trims keep it there.
-constexpr int NoticeState = 0x56455346;
+// A lone CR or LF is one character of the text, as in the edit control, not a
+// line break: the document keeps it as the symbol that shows it.
+constexpr char16_t LoneCR = u'\u240D';
+constexpr char16_t LoneLF = u'\u240A';
 
-// Line breaks in a line as the document counts them: CR LF, or a lone CR or LF.
-int lineBreaks(QStringView line)
+// The line as the document holds it: CR LF as its line break, a lone CR or LF
+// as its symbol. Counts the line breaks into `breaks`.
+QString asHeld(const QString& line, int& breaks)
 {
-    int breaks = 0;
+    QString held;
+    held.reserve(line.size());
     for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == u'\r' && i + 1 < line.size() && line[i + 1] == u'\n')
-            ++i;
-        if (line[i] == u'\r' || line[i] == u'\n')
+        if (line[i] == u'\r' && i + 1 < line.size() && line[i + 1] == u'\n') {
+            held.append(QChar::ParagraphSeparator);
             ++breaks;
+            ++i;
+        } else {
+            held.append(line[i] == u'\r' ? QChar(LoneCR) : line[i] == u'\n' ? QChar(LoneLF) : line[i]);
+        }
     }
-    return breaks;
+    return held;
 }
 
 } // namespace
 
 TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
 {
+    // No kerning, as in the edit control; it also lets a long line be measured
+    // a character at a time.
+    QFont plain = font();
+    plain.setKerning(false);
+    setFont(plain);
     auto* doc = new QTextDocument(this);
     m_layout = new TranscriptLayout(doc);
     doc->setDocumentLayout(m_layout);
-    m_layout->setPaintDevice(viewport());
     doc->setDefaultFont(font());
     setDocument(doc);
 
@@ -50,26 +60,21 @@ TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setTabChangesFocus(true); // Tab moves on to End, as in the edit control
 
-    // Qt blinks the caret by repainting where it believes the caret is: the
-    // start of a long line. Repaint the line the caret is really on instead.
-    m_longLineBlink = new QTimer(this);
-    m_longLineBlink->setInterval(qMax(QApplication::cursorFlashTime() / 2, 100));
-    connect(m_longLineBlink, &QTimer::timeout, this, [this] {
-        const QRectF line = blockBoundingGeometry(textCursor().block()).translated(contentOffset());
-        viewport()->update(QRect(0, int(line.top()), viewport()->width(), int(line.height()) + 1));
-    });
+    // Wherever else the caret goes (the user, a screen reader, a program), its
+    // line gets Qt's layout; the line it left lets it go.
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
-        if (TranscriptLayout::isDrawnInPieces(textCursor().block()))
-            m_longLineBlink->start();
-        else
-            m_longLineBlink->stop();
+        if (m_inserting)
+            return;
+        m_layout->open(textCursor().block());
+        m_layout->release(textCursor());
     });
 }
 
 QString TranscriptBox::droppedNotice() const
 {
-    return QStringLiteral("――これより古い行は、受信欄の上限（%1 文字）を超えたので削除しました――")
-        .arg(QLocale(QLocale::Japanese).toString(m_capacity));
+    const QLocale japanese(QLocale::Japanese);
+    return QStringLiteral("――これより古い行は、受信欄の上限（%1 文字、%2 行）を超えたので削除しました――")
+        .arg(japanese.toString(m_capacity), japanese.toString(m_lineCapacity));
 }
 
 void TranscriptBox::insertLine(const QString& line)
@@ -104,38 +109,33 @@ void TranscriptBox::insertNow(const QStringList& lines)
         throw Error(QStringLiteral("受信欄のカーソルを動かせませんでした"),
                     QStringLiteral("行が長すぎて位置が整数の範囲を超えました。"));
 
-    // Newest first, as they will read; the last line break is the fresh block below.
-    qsizetype total = 0;
-    for (const QString& l : lines)
-        total += l.size();
-    QString text;
-    text.reserve(total);
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-        text.append(*it);
-    bool endsInBreak = true;
-    if (text.endsWith(u"\r\n"))
-        text.chop(2);
-    else if (text.endsWith(u'\n') || text.endsWith(u'\r'))
-        text.chop(1);
-    else
-        endsInBreak = false;
-
+    m_inserting = true;
     // Replacing the text keeps no undo history, as in the edit control; it also
     // keeps a long transcript from holding every insertion twice.
     QTextDocument* doc = document();
-    const int caretLine = textCursor().block().position();
-    const int sizeBefore = doc->characterCount();
     doc->setUndoRedoEnabled(false);
+    // A screen reader hears each insertion as one: lines one by one, oldest
+    // first, as they came, while one listens; otherwise the burst is one edit.
+    const bool oneByOne = QAccessible::isActive();
     QTextCursor at(doc);
-    at.beginEditBlock();
-    // A fresh first block for the new lines: the line that was on top keeps its
-    // own block, and with it the layout Qt already made of it.
-    if (endsInBreak)
-        at.insertBlock();
-    at.setPosition(0);
-    at.insertText(text); // each CR LF, or a lone CR or LF, becomes a line break
-    at.endEditBlock();
-    const int inserted = doc->characterCount() - sizeBefore;
+    if (!oneByOne)
+        at.beginEditBlock();
+    int breaks = 0;
+    for (const QString& line : lines) {
+        breaks = 0;
+        QString text = asHeld(line, breaks);
+        // A fresh first block for a line that ends in a break: the line that
+        // was on top keeps its own block, and with it what Qt made of it.
+        at.setPosition(0);
+        if (text.endsWith(QChar::ParagraphSeparator)) {
+            text.chop(1);
+            at.insertBlock();
+            at.setPosition(0);
+        }
+        at.insertText(text);
+    }
+    if (!oneByOne)
+        at.endEditBlock();
     keepWithinCapacity();
     doc->setUndoRedoEnabled(true);
 
@@ -144,69 +144,57 @@ void TranscriptBox::insertNow(const QStringList& lines)
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
     QTextCursor after(doc);
-    const QTextBlock next = doc->findBlockByNumber(lineBreaks(newest));
+    const QTextBlock next = doc->findBlockByNumber(breaks);
     after.setPosition(next.isValid() ? next.position() : doc->characterCount() - 1);
-    m_layout->setGeometryOnly(true);
     setTextCursor(after);
-    m_layout->setGeometryOnly(false);
-
-    // Qt analysed the text of the line the caret was on to find it; where that
-    // is a long line the caret has now left, let the analysis go, or every long
-    // line the caret passed through would keep a second copy of its text.
-    const QTextBlock left = doc->findBlock(caretLine + inserted);
-    if (left.position() == caretLine + inserted && left != after.block() && TranscriptLayout::isDrawnInPieces(left))
-        left.layout()->setText(QString());
+    m_layout->release(after);
+    m_inserting = false;
 }
 
+// Newest lines first, as many as fit with the notice, then the notice: once the
+// oldest lines have gone it is always the one line at the bottom, whatever the
+// user did around it.
 void TranscriptBox::keepWithinCapacity()
 {
-    qint64 excess = windowsLength() - m_capacity;
-    if (excess <= 0)
-        return;
     QTextDocument* doc = document();
-    QTextBlock notice = doc->lastBlock();
-    if (notice.userState() != NoticeState)
-        notice = QTextBlock();
-    const bool announce = !notice.isValid() && !m_dropNoticeShown;
-    if (announce)
-        excess += droppedNotice().size(); // it takes the place of what goes
-    // What a line takes in the text: its CR LF too, but for the last line.
-    const auto units = [](const QTextBlock& b) { return qint64(b.length()) + (b.next().isValid() ? 1 : -1); };
-
-    // The oldest lines are at the bottom (above the notice, once it is there);
-    // the newest line always stays.
-    QTextBlock first = notice.isValid() ? notice.previous() : doc->lastBlock();
-    // Without a notice to keep, the break above the first line to go goes too.
-    qint64 freed = units(first) + (notice.isValid() || announce ? 0 : 2);
-    while (freed < excess && first.blockNumber() > 1) {
-        first = first.previous();
-        freed += units(first);
-    }
-    if (first.blockNumber() < 1)
+    const QString notice = droppedNotice();
+    const QTextBlock last = doc->lastBlock();
+    const bool noticeThere = m_trimmed && last.length() - 1 == notice.size() && last.text() == notice;
+    // Lines [0, end) stay; `units` is what they take, their breaks included.
+    int end = doc->blockCount() - (noticeThere ? 1 : 0);
+    qint64 units = windowsLength() - (noticeThere ? notice.size() + 2 : 0);
+    const auto fits = [&] {
+        return m_trimmed ? units + 2 + notice.size() <= m_capacity && end + 1 <= m_lineCapacity
+                         : units <= m_capacity && end <= m_lineCapacity;
+    };
+    if (fits() && (!m_trimmed || noticeThere))
         return;
-
-    QTextCursor cut(doc);
-    if (notice.isValid()) {
-        cut.setPosition(first.position());
-        cut.setPosition(notice.position(), QTextCursor::KeepAnchor);
-        cut.removeSelectedText();
-    } else if (announce) {
-        cut.setPosition(first.position());
-        cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        cut.insertText(droppedNotice());
-        cut.block().setUserState(NoticeState);
-        m_dropNoticeShown = true;
-    } else {
-        cut.setPosition(first.position() - 1);
-        cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        cut.removeSelectedText();
+    m_trimmed = true;
+    QTextBlock first = doc->findBlockByNumber(end); // the first line to go, if any
+    while (!fits() && end > 1) { // the newest line always stays
+        first = first.isValid() ? first.previous() : doc->findBlockByNumber(end - 1);
+        --end;
+        units -= first.length() - 1 + 2;
     }
+    QTextCursor cut(doc);
+    cut.beginEditBlock();
+    if (first.isValid()) {
+        cut.setPosition(first.position());
+        cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    } else {
+        cut.movePosition(QTextCursor::End);
+        cut.insertBlock();
+    }
+    cut.insertText(notice);
+    cut.endEditBlock();
 }
 
 QString TranscriptBox::windowsText() const
 {
     QString text = document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar(LoneCR), u'\r');
+    text.replace(QChar(LoneLF), u'\n');
     return text;
 }
 

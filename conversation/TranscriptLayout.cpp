@@ -1,23 +1,59 @@
 #include "conversation/TranscriptLayout.h"
 
+#include <QFontMetricsF>
+#include <QPainter>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace vesk {
 
+namespace {
+
+constexpr qsizetype PieceLength = 64; // characters shaped together when drawn lazily: more than a view shows
+
+// Shapes `layout` as one line the way QPlainTextDocumentLayout does: no
+// wrapping, the leading included.
+void layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults)
+{
+    QTextOption option = defaults;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+}
+
+} // namespace
+
+// The width of a line, counted into the layout's table while the line lives.
+struct TranscriptLayout::Width : QTextBlockUserData {
+    explicit Width(std::shared_ptr<std::map<int, int>> table) : widths(std::move(table)) {}
+    ~Width() override { set(-1); }
+    void set(int to)
+    {
+        if (width >= 0 && --(*widths)[width] == 0)
+            widths->erase(width);
+        width = to;
+        if (width >= 0)
+            ++(*widths)[width];
+    }
+    std::shared_ptr<std::map<int, int>> widths;
+    int width = -1;
+};
+
 TranscriptLayout::TranscriptLayout(QTextDocument* document)
-    : QPlainTextDocumentLayout(document), m_blockCount(document->blockCount())
+    : QPlainTextDocumentLayout(document), m_widths(std::make_shared<std::map<int, int>>())
 {
 }
 
 TranscriptLayout::~TranscriptLayout() = default;
-
-bool TranscriptLayout::isDrawnInPieces(const QTextBlock& block)
-{
-    // Checked by length first: asking for the layout creates one.
-    return block.isValid() && block.length() > LongLine + 1 && block.layout()->lineCount() == 0;
-}
 
 void TranscriptLayout::followFont()
 {
@@ -25,24 +61,76 @@ void TranscriptLayout::followFont()
     if (font == m_font && m_lineHeight > 0)
         return;
     m_font = font;
-    m_pieces.clear();
-    ++m_fontGeneration;
-    QTextLayout probe(QStringLiteral("あ"), m_font);
-    layOutAsOneLine(probe);
+    m_advances.assign(std::size_t(1) << 16, std::numeric_limits<float>::quiet_NaN());
+    m_inRun.clear();
+    m_samples.clear();
+    QTextLayout probe(QStringLiteral("Aあ"), m_font);
+    layOutAsOneLine(probe, document()->defaultTextOption());
     m_lineHeight = probe.lineAt(0).height();
+}
+
+// The advance of the character at `i`, which moves past it, as Qt's layout of
+// the line gives it (the transcript's font does not kern): a character of no
+// script of its own (a space, ">") takes the font of the script around it, the
+// one of the character before (`run`).
+qreal TranscriptLayout::advance(QStringView text, qsizetype& i, QChar::Script& run)
+{
+    const qsizetype at = i++;
+    char32_t code = text[at].unicode();
+    if (QChar::isHighSurrogate(code) && i < text.size() && text[i].isLowSurrogate())
+        code = QChar::surrogateToUcs4(text[at], text[i++]);
+    const QChar::Script script = QChar::script(code);
+    const QStringView c = text.sliced(at, i - at);
+    const QFontMetricsF metrics(m_font);
+    if (script > QChar::Script_Common) {
+        run = script;
+        if (c.size() > 1)
+            return metrics.horizontalAdvance(c.toString());
+        if (!m_samples.contains(script))
+            m_samples.insert(script, c.toString());
+        float& known = m_advances[c[0].unicode()];
+        if (std::isnan(known))
+            known = float(metrics.horizontalAdvance(c[0]));
+        return known;
+    }
+    const auto key = (quint64(run) << 32) | code;
+    if (const auto found = m_inRun.constFind(key); found != m_inRun.cend())
+        return *found;
+    const QString sample = m_samples.value(run);
+    return m_inRun[key] = metrics.horizontalAdvance(sample + c.toString()) - metrics.horizontalAdvance(sample);
+}
+
+void TranscriptLayout::measure(const QTextBlock& block)
+{
+    const QString text = block.text();
+    qreal width = 0;
+    QChar::Script run = QChar::Script_Common;
+    for (qsizetype i = 0; i < text.size();)
+        width += advance(text, i, run);
+    auto* data = static_cast<Width*>(block.userData());
+    if (!data) {
+        data = new Width(m_widths);
+        QTextBlock(block).setUserData(data); // the document owns it from now on
+    }
+    data->set(int(std::ceil(width)));
 }
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 {
-    const bool laidOut = !block.isValid() || block.layout()->lineCount() > 0;
-    if (laidOut || !(m_geometryOnly || block.length() > LongLine + 1))
-        return QPlainTextDocumentLayout::blockBoundingRect(block);
+    // Checked by length first: asking for the layout creates one.
+    if (!isLong(block) || block.layout()->lineCount() > 0 || m_eager > 0) {
+        const bool opening = isLong(block) && block.layout()->lineCount() == 0;
+        const QRectF r = QPlainTextDocumentLayout::blockBoundingRect(block);
+        if (opening)
+            const_cast<TranscriptLayout*>(this)->m_opened.emplace_back(block);
+        return r;
+    }
     if (!block.isVisible())
         return QRectF();
     const_cast<TranscriptLayout*>(this)->followFont();
-    // No width: QPlainTextEdit scrolls to the caret through the line's first
-    // row, which such a line does not have, and takes an empty rectangle as the
-    // sign to leave it alone. The width of long lines is in documentSize.
+    // Empty: QPlainTextEdit brings the caret into view through the first row of
+    // its line's layout, and leaves a line with an empty rectangle alone. The
+    // caret is in such a line only at its start, where the insertion rule puts it.
     QRectF r(0, 0, 0, m_lineHeight);
     if (!block.next().isValid())
         r.adjust(0, 0, 0, document()->documentMargin());
@@ -51,35 +139,95 @@ QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 
 QSizeF TranscriptLayout::documentSize() const
 {
+    // Qt's own width counts only the lines it has laid out, and keeps that of
+    // lines long gone; this one is the widest line there is.
     QSizeF size = QPlainTextDocumentLayout::documentSize();
-    size.setWidth(qMax(size.width(), m_longWidth));
+    const int widest = m_widths->empty() ? 0 : m_widths->rbegin()->first;
+    size.setWidth(widest + 2 * document()->documentMargin());
     return size;
+}
+
+void TranscriptLayout::open(const QTextBlock& block)
+{
+    Eager eager(this);
+    blockBoundingRect(block);
+}
+
+void TranscriptLayout::release(const QTextCursor& keep)
+{
+    const QTextBlock caret = keep.block();
+    const QTextBlock anchor = document()->findBlock(keep.anchor());
+    std::vector<QTextCursor> kept;
+    for (const QTextCursor& c : m_opened) {
+        QTextBlock block = c.block();
+        const bool wanted = block == caret || block == anchor;
+        if (wanted && std::none_of(kept.begin(), kept.end(), [&](const QTextCursor& k) { return k.block() == block; }))
+            kept.push_back(c);
+        else if (!wanted && isLong(block))
+            block.clearLayout();
+    }
+    m_opened = std::move(kept);
 }
 
 void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdded)
 {
+    followFont();
+    // The lines changed, and the one after them, which a new line break in
+    // front of it may have given a block of its own.
     QTextDocument* doc = document();
-    const QTextBlock first = doc->findBlock(from);
-    const QTextBlock last = doc->findBlock(qMax(0, from + charsRemoved + charsAdded - 1));
-    for (QTextBlock b = first; b.isValid(); b = b.next()) {
-        if (auto* edges = static_cast<Edges*>(b.userData()))
-            edges->length = -1;
+    const QTextBlock last = doc->findBlock(from + charsAdded);
+    for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
+        measure(b);
         if (b == last)
             break;
     }
-    const int blocks = doc->blockCount();
-    if (charsRemoved > 0)
-        m_longWidth = 0; // measured again as the long lines still there are drawn
-    if (first == last && blocks == m_blockCount && first.isValid() && first.length() > LongLine + 1) {
-        // An edit inside a long line: QPlainTextDocumentLayout would lay the
-        // whole line out again right here.
-        QTextBlock(first).clearLayout();
-        emit update(QRectF(0., -doc->documentMargin(), 1e9, 1e9));
-        return;
-    }
-    m_blockCount = blocks;
+    const QTextBlock first = doc->findBlock(from);
+    const bool wasLaidOut = !isLong(first) || first.layout()->lineCount() > 0;
     QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+    if (!wasLaidOut && first.layout()->lineCount() > 0)
+        m_opened.emplace_back(first); // an edit inside a long line: Qt laid it out
+    const qreal width = documentSize().width();
+    if (width != m_reportedWidth) {
+        m_reportedWidth = width;
+        emit documentSizeChanged(documentSize());
+    }
 }
 
+void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, QPointF topLeft, qreal left,
+                                    qreal right, const PaintContext& context, int cursorWidth)
+{
+    followFont();
+    const QString text = block.text();
+    qreal x = topLeft.x() + document()->documentMargin();
+    QChar::Script run = QChar::Script_Common;
+    for (qsizetype start = 0; start < text.size() && x <= right;) {
+        // Pieces of about PieceLength units, each starting on a character of
+        // a script of its own, never inside a surrogate pair: shaped alone,
+        // every character then takes the font it takes in the whole line.
+        qsizetype end = std::min(text.size(), start + PieceLength);
+        while (end < text.size() && (text[end].isLowSurrogate() || text[end].script() <= QChar::Script_Common))
+            ++end;
+        qreal width = 0;
+        for (qsizetype i = start; i < end;)
+            width += advance(text, i, run);
+        if (x + width >= left) {
+            QTextLayout piece(text.sliced(start, end - start), m_font);
+            layOutAsOneLine(piece, document()->defaultTextOption());
+            const int from = block.position() + int(start);
+            QList<QTextLayout::FormatRange> ranges;
+            for (const Selection& selection : context.selections) {
+                const int a = qMax(selection.cursor.selectionStart() - from, 0);
+                const int b = qMin(selection.cursor.selectionEnd() - from, int(end - start));
+                if (b > a)
+                    ranges.append({a, b - a, selection.format});
+            }
+            piece.draw(painter, QPointF(x, topLeft.y()), ranges);
+            if (start == 0 && context.cursorPosition == block.position())
+                piece.drawCursor(painter, QPointF(x, topLeft.y()), 0, cursorWidth);
+        }
+        x += width;
+        start = end;
+    }
+}
 
 } // namespace vesk

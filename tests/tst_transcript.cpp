@@ -47,10 +47,12 @@ void TestTranscript::newestOnTop_data()
         << u"自分>> bb\r\n相手>> a\r\none\r\ntwo"_s << qint32(9) << 1;
     QTest::newRow("empty message")
         << QString() << QStringList{u"相手>> \r\n"_s} << u"相手>> \r\n"_s << qint32(7) << 1;
-    // A pasted message may carry its own line breaks; the caret still ends up
-    // right after the whole new line.
-    QTest::newRow("own line with a line feed inside")
-        << u"old"_s << QStringList{u"自分>> a\nb\r\n"_s} << u"自分>> a\r\nb\r\nold"_s << qint32(11) << 2;
+    // A lone LF or CR is one character of the line, not a break: the caret
+    // lands right after the line's own CR LF.
+    QTest::newRow("own line with a lone LF and CR inside")
+        << u"old"_s << QStringList{u"自分>> a\nb\rc\r\n"_s} << u"自分>> a\nb\rc\r\nold"_s << qint32(12) << 1;
+    QTest::newRow("own line of two lines")
+        << u"old"_s << QStringList{u"自分>> a\r\nb\r\n"_s} << u"自分>> a\r\nb\r\nold"_s << qint32(11) << 2;
 }
 
 void TestTranscript::newestOnTop()
