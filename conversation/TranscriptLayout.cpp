@@ -112,7 +112,7 @@ void TranscriptLayout::measure(const QTextBlock& block)
         data = new Width(m_widths);
         QTextBlock(block).setUserData(data); // the document owns it from now on
     }
-    data->set(int(std::ceil(width)));
+    data->set(int(std::lround(width * 64))); // Qt measures in 64ths of a pixel
 }
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
@@ -143,7 +143,7 @@ QSizeF TranscriptLayout::documentSize() const
     // lines long gone; this one is the widest line there is.
     QSizeF size = QPlainTextDocumentLayout::documentSize();
     const int widest = m_widths->empty() ? 0 : m_widths->rbegin()->first;
-    size.setWidth(widest + 2 * document()->documentMargin());
+    size.setWidth(widest / 64.0 + 2 * document()->documentMargin());
     return size;
 }
 
@@ -202,10 +202,11 @@ void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, 
     QChar::Script run = QChar::Script_Common;
     for (qsizetype start = 0; start < text.size() && x <= right;) {
         // Pieces of about PieceLength units, each starting on a character of
-        // a script of its own, never inside a surrogate pair: shaped alone,
-        // every character then takes the font it takes in the whole line.
+        // a script of its own (never a space, nor the second half of a
+        // surrogate pair): shaped alone, every character then takes the font
+        // it takes in the whole line.
         qsizetype end = std::min(text.size(), start + PieceLength);
-        while (end < text.size() && (text[end].isLowSurrogate() || text[end].script() <= QChar::Script_Common))
+        while (end < text.size() && text[end].script() <= QChar::Script_Common)
             ++end;
         qreal width = 0;
         for (qsizetype i = start; i < end;)

@@ -72,7 +72,7 @@ private:
     std::vector<float> m_advances;    // of each UTF-16 unit in the font, NaN until measured
     QHash<quint64, qreal> m_inRun;    // of a character of no script of its own, by the script around it
     QHash<int, QString> m_samples;    // a character of each script met, to measure others beside
-    // How many lines have each width, in whole pixels; shared with each line's
+    // How many lines have each width, in 64ths of a pixel; shared with each line's
     // Width, which outlives this layout when the document goes.
     std::shared_ptr<std::map<int, int>> m_widths;
     qreal m_reportedWidth = -1;
