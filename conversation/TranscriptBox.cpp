@@ -60,6 +60,11 @@ TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setTabChangesFocus(true); // Tab moves on to End, as in the edit control
 
+    // QPlainTextEdit counts the lines that fill the view at the bottom by
+    // their layout, which a long line there shown lazily does not have: it
+    // would scroll on past the end. Count them by their height instead.
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &TranscriptBox::fitVerticalRange);
+
     // Wherever else the caret goes (the user, a screen reader, a program), its
     // line gets Qt's layout; the line it left lets it go.
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, [this] {
@@ -68,6 +73,22 @@ TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
         m_layout->open(textCursor().block());
         m_layout->release(textCursor());
     });
+}
+
+void TranscriptBox::fitVerticalRange()
+{
+    const QTextDocument* doc = document();
+    const qreal visible = viewport()->height() - doc->documentMargin() - 1;
+    qreal y = 0;
+    int fromBottom = 0; // whole lines that fit at the bottom, each one row (no wrapping)
+    for (QTextBlock b = doc->lastBlock(); b.isValid() && (y += blockBoundingRect(b).height()) <= visible;
+         b = b.previous())
+        ++fromBottom;
+    const int top = qMax(0, doc->lineCount() - fromBottom);
+    if (verticalScrollBar()->maximum() != top) {
+        verticalScrollBar()->setRange(0, top); // comes back here, then finds it right
+        verticalScrollBar()->setPageStep(fromBottom);
+    }
 }
 
 QString TranscriptBox::droppedNotice() const

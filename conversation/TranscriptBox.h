@@ -64,6 +64,7 @@ protected:
 private:
     void insertNow(const QStringList& lines); // oldest first
     void keepWithinCapacity();
+    void fitVerticalRange();
 
     TranscriptLayout* m_layout;
     int m_batchDepth = 0;
