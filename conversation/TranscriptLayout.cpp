@@ -80,24 +80,25 @@ qreal TranscriptLayout::advance(QStringView text, qsizetype& i, QChar::Script& r
     if (QChar::isHighSurrogate(code) && i < text.size() && text[i].isLowSurrogate())
         code = QChar::surrogateToUcs4(text[at], text[i++]);
     const QChar::Script script = QChar::script(code);
-    const QStringView c = text.sliced(at, i - at);
-    const QFontMetricsF metrics(m_font);
     if (script > QChar::Script_Common) {
         run = script;
-        if (c.size() > 1)
-            return metrics.horizontalAdvance(c.toString());
-        if (!m_samples.contains(script))
-            m_samples.insert(script, c.toString());
-        float& known = m_advances[c[0].unicode()];
-        if (std::isnan(known))
-            known = float(metrics.horizontalAdvance(c[0]));
+        if (code > 0xFFFF)
+            return QFontMetricsF(m_font).horizontalAdvance(text.sliced(at, 2).toString());
+        float& known = m_advances[code];
+        if (std::isnan(known)) {
+            known = float(QFontMetricsF(m_font).horizontalAdvance(QChar(char16_t(code))));
+            if (!m_samples.contains(script))
+                m_samples.insert(script, QString(QChar(char16_t(code))));
+        }
         return known;
     }
     const auto key = (quint64(run) << 32) | code;
     if (const auto found = m_inRun.constFind(key); found != m_inRun.cend())
         return *found;
+    const QString c = text.sliced(at, i - at).toString();
+    const QFontMetricsF metrics(m_font);
     const QString sample = m_samples.value(run);
-    return m_inRun[key] = metrics.horizontalAdvance(sample + c.toString()) - metrics.horizontalAdvance(sample);
+    return m_inRun[key] = metrics.horizontalAdvance(sample + c) - metrics.horizontalAdvance(sample);
 }
 
 void TranscriptLayout::measure(const QTextBlock& block)
@@ -120,6 +121,8 @@ QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
     // Checked by length first: asking for the layout creates one.
     if (!isLong(block) || block.layout()->lineCount() > 0 || m_eager > 0) {
         const bool opening = isLong(block) && block.layout()->lineCount() == 0;
+        if (opening) // the shaped text is kept for what the user does next, not shaped again each time
+            block.layout()->setCacheEnabled(true);
         const QRectF r = QPlainTextDocumentLayout::blockBoundingRect(block);
         if (opening)
             const_cast<TranscriptLayout*>(this)->m_opened.emplace_back(block);
@@ -163,8 +166,12 @@ void TranscriptLayout::release(const QTextCursor& keep)
         const bool wanted = block == caret || block == anchor;
         if (wanted && std::none_of(kept.begin(), kept.end(), [&](const QTextCursor& k) { return k.block() == block; }))
             kept.push_back(c);
-        else if (!wanted && isLong(block))
-            block.clearLayout();
+        else if (!wanted && isLong(block)) {
+            // An empty layout, and the shaped text let go with it.
+            block.layout()->setCacheEnabled(false);
+            block.layout()->beginLayout();
+            block.layout()->endLayout();
+        }
     }
     m_opened = std::move(kept);
 }
