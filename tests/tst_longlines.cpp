@@ -59,6 +59,7 @@ private slots:
     void behavesAsQtsOwnBox();
     void looksAsQtsOwnBox_data();
     void looksAsQtsOwnBox();
+    void rangeNarrowsWhenLongLinesGo();
 };
 
 void TestLongLines::behavesAsQtsOwnBox_data()
@@ -204,6 +205,31 @@ void TestLongLines::looksAsQtsOwnBox()
     for (TranscriptBox* box : {&ours, &laidOut})
         box->horizontalScrollBar()->setValue(scrolledTo);
     QCOMPARE(ours.viewport()->grab().toImage(), laidOut.viewport()->grab().toImage());
+}
+
+// Once the long lines have gone at the bottom, the range is that of what is
+// left, as in Qt's box holding the same text; opened or not, a line counts.
+void TestLongLines::rangeNarrowsWhenLongLinesGo()
+{
+    TranscriptBox ours;
+    ours.setCapacity(5000);
+    QVERIFY(show(ours));
+    ours.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, longText(3000)));
+    ours.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"short"_s));
+    ours.setCaretPosition(20); // opens the long line
+    for (int i = 0; i < 40; ++i)
+        ours.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"short line %1"_s.arg(i)));
+    ours.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, longText(1200)));
+    ours.setCaretPosition(20);
+    QVERIFY(!ours.windowsText().contains(longText(3000)));
+    QPlainTextEdit qts;
+    qts.setFont(ours.font());
+    qts.setLineWrapMode(QPlainTextEdit::NoWrap);
+    qts.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    qts.setPlainText(ours.document()->toPlainText());
+    QVERIFY(show(qts));
+    QCoreApplication::processEvents();
+    QCOMPARE(ours.horizontalScrollBar()->maximum(), qts.horizontalScrollBar()->maximum());
 }
 
 QTEST_MAIN(TestLongLines)
