@@ -10,6 +10,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -22,22 +23,31 @@ namespace {
 constexpr char16_t LoneCR = u'\u240D';
 constexpr char16_t LoneLF = u'\u240A';
 
-// The line as the document holds it: CR LF as its line break, a lone CR or LF
-// as its symbol. Counts the line breaks into `breaks`.
-QString asHeld(const QString& line, int& breaks)
+// Appends the line as the document holds it: CR LF as its line break, a lone CR
+// or LF as its symbol. Returns the line breaks in it.
+int appendHeld(QString& to, const QString& line)
 {
-    QString held;
-    held.reserve(line.size());
+    const qsizetype cr = line.indexOf(u'\r');
+    const qsizetype lf = line.indexOf(u'\n');
+    if (cr < 0 && lf < 0) {
+        to.append(line);
+        return 0;
+    }
+    if (cr == line.size() - 2 && lf == line.size() - 1) { // the usual line: one CR LF, at its end
+        to.append(QStringView(line).first(line.size() - 2)).append(QChar::ParagraphSeparator);
+        return 1;
+    }
+    int breaks = 0;
     for (qsizetype i = 0; i < line.size(); ++i) {
         if (line[i] == u'\r' && i + 1 < line.size() && line[i + 1] == u'\n') {
-            held.append(QChar::ParagraphSeparator);
+            to.append(QChar::ParagraphSeparator);
             ++breaks;
             ++i;
         } else {
-            held.append(line[i] == u'\r' ? QChar(LoneCR) : line[i] == u'\n' ? QChar(LoneLF) : line[i]);
+            to.append(line[i] == u'\r' ? QChar(LoneCR) : line[i] == u'\n' ? QChar(LoneLF) : line[i]);
         }
     }
-    return held;
+    return breaks;
 }
 
 } // namespace
@@ -135,18 +145,10 @@ void TranscriptBox::insertNow(const QStringList& lines)
     // keeps a long transcript from holding every insertion twice.
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
-    // A screen reader hears each insertion as one: lines one by one, oldest
-    // first, as they came, while one listens; otherwise the burst is one edit.
-    const bool oneByOne = QAccessible::isActive();
     QTextCursor at(doc);
-    if (!oneByOne)
-        at.beginEditBlock();
-    int breaks = 0;
-    for (const QString& line : lines) {
-        breaks = 0;
-        QString text = asHeld(line, breaks);
-        // A fresh first block for a line that ends in a break: the line that
-        // was on top keeps its own block, and with it what Qt made of it.
+    const auto put = [&](QString text) {
+        // A fresh first block for text that ends in a break, so the break
+        // goes in once, before the line that was on top.
         at.setPosition(0);
         if (text.endsWith(QChar::ParagraphSeparator)) {
             text.chop(1);
@@ -154,9 +156,30 @@ void TranscriptBox::insertNow(const QStringList& lines)
             at.setPosition(0);
         }
         at.insertText(text);
-    }
-    if (!oneByOne)
+    };
+    int breaks = 0; // in the newest line
+    if (QAccessible::isActive()) {
+        // A screen reader hears each insertion as one: the lines one by one,
+        // oldest first, as they came.
+        for (const QString& line : lines) {
+            QString text;
+            breaks = appendHeld(text, line);
+            put(text);
+        }
+    } else {
+        // Newest first, as they will read, in one edit.
+        qsizetype total = 0;
+        for (const QString& line : lines)
+            total += line.size();
+        QString text;
+        text.reserve(total);
+        breaks = appendHeld(text, newest);
+        for (auto it = std::next(lines.crbegin()); it != lines.crend(); ++it)
+            appendHeld(text, *it);
+        at.beginEditBlock();
+        put(text);
         at.endEditBlock();
+    }
     keepWithinCapacity();
     doc->setUndoRedoEnabled(true);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace vesk {
 
@@ -101,23 +102,45 @@ qreal TranscriptLayout::advance(QStringView text, qsizetype& i, QChar::Script& r
     return m_inRun[key] = metrics.horizontalAdvance(sample + c) - metrics.horizontalAdvance(sample);
 }
 
+// A line is measured the first time Qt asks where it is (to draw it, to fill the
+// view at the bottom, to reach the caret), as Qt lays a line out only then: the
+// range is the widest of the lines looked at, and a flood is never measured whole.
 void TranscriptLayout::measure(const QTextBlock& block)
 {
+    auto* data = static_cast<Width*>(block.userData());
+    if (data && data->width >= 0)
+        return;
+    followFont();
     const QString text = block.text();
     qreal width = 0;
     QChar::Script run = QChar::Script_Common;
     for (qsizetype i = 0; i < text.size();)
         width += advance(text, i, run);
-    auto* data = static_cast<Width*>(block.userData());
     if (!data) {
         data = new Width(m_widths);
         QTextBlock(block).setUserData(data); // the document owns it from now on
     }
     data->set(int(std::lround(width * 64))); // Qt measures in 64ths of a pixel
+    if (documentSize().width() > m_reportedWidth)
+        reportWidth();
+}
+
+// Not from inside a paint: the scroll bars follow when the loop runs.
+void TranscriptLayout::reportWidth()
+{
+    if (std::exchange(m_reportPending, true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        m_reportPending = false;
+        m_reportedWidth = documentSize().width();
+        emit documentSizeChanged(documentSize());
+    }, Qt::QueuedConnection);
 }
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 {
+    if (block.isValid())
+        const_cast<TranscriptLayout*>(this)->measure(block);
     // Checked by length first: asking for the layout creates one.
     if (!isLong(block) || block.layout()->lineCount() > 0 || m_eager > 0) {
         const bool opening = isLong(block) && block.layout()->lineCount() == 0;
@@ -179,12 +202,13 @@ void TranscriptLayout::release(const QTextCursor& keep)
 void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdded)
 {
     followFont();
-    // The lines changed, and the one after them, which a new line break in
-    // front of it may have given a block of its own.
+    // The lines changed are measured again, and the one after them: a line
+    // break put in front of a line leaves what Qt knew of it with the new line.
     QTextDocument* doc = document();
     const QTextBlock last = doc->findBlock(from + charsAdded);
     for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
-        measure(b);
+        if (auto* data = static_cast<Width*>(b.userData()))
+            data->set(-1);
         if (b == last)
             break;
     }
@@ -193,11 +217,8 @@ void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdde
     QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
     if (!wasLaidOut && first.layout()->lineCount() > 0)
         m_opened.emplace_back(first); // an edit inside a long line: Qt laid it out
-    const qreal width = documentSize().width();
-    if (width != m_reportedWidth) {
-        m_reportedWidth = width;
-        emit documentSizeChanged(documentSize());
-    }
+    if (documentSize().width() != m_reportedWidth)
+        reportWidth();
 }
 
 void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, QPointF topLeft, qreal left,

@@ -66,6 +66,7 @@ private:
     void followFont();
     qreal advance(QStringView text, qsizetype& i, QChar::Script& run);
     void measure(const QTextBlock& block);
+    void reportWidth();
 
     QFont m_font;
     qreal m_lineHeight = 0;
@@ -76,6 +77,7 @@ private:
     // Width, which outlives this layout when the document goes.
     std::shared_ptr<std::map<int, int>> m_widths;
     qreal m_reportedWidth = -1;
+    bool m_reportPending = false;
     std::vector<QTextCursor> m_opened; // long lines given Qt's layout, followed through edits
     int m_eager = 0;
 };
