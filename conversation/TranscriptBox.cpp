@@ -29,10 +29,6 @@ int appendHeld(QString& to, const QString& line)
 {
     const qsizetype cr = line.indexOf(u'\r');
     const qsizetype lf = line.indexOf(u'\n');
-    if (cr < 0 && lf < 0) {
-        to.append(line);
-        return 0;
-    }
     if (cr == line.size() - 2 && lf == line.size() - 1) { // the usual line: one CR LF, at its end
         to.append(QStringView(line).first(line.size() - 2)).append(QChar::ParagraphSeparator);
         return 1;
@@ -146,17 +142,6 @@ void TranscriptBox::insertNow(const QStringList& lines)
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
     QTextCursor at(doc);
-    const auto put = [&](QString text) {
-        // A fresh first block for text that ends in a break, so the break
-        // goes in once, before the line that was on top.
-        at.setPosition(0);
-        if (text.endsWith(QChar::ParagraphSeparator)) {
-            text.chop(1);
-            at.insertBlock();
-            at.setPosition(0);
-        }
-        at.insertText(text);
-    };
     int breaks = 0; // in the newest line
     if (QAccessible::isActive()) {
         // A screen reader hears each insertion as one: the lines one by one,
@@ -164,7 +149,8 @@ void TranscriptBox::insertNow(const QStringList& lines)
         for (const QString& line : lines) {
             QString text;
             breaks = appendHeld(text, line);
-            put(text);
+            at.setPosition(0);
+            at.insertText(text);
         }
     } else {
         // Newest first, as they will read, in one edit.
@@ -176,9 +162,7 @@ void TranscriptBox::insertNow(const QStringList& lines)
         breaks = appendHeld(text, newest);
         for (auto it = std::next(lines.crbegin()); it != lines.crend(); ++it)
             appendHeld(text, *it);
-        at.beginEditBlock();
-        put(text);
-        at.endEditBlock();
+        at.insertText(text);
     }
     keepWithinCapacity();
     doc->setUndoRedoEnabled(true);

@@ -202,17 +202,26 @@ void TranscriptLayout::release(const QTextCursor& keep)
 void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdded)
 {
     followFont();
-    // The lines changed are measured again, and the one after them: a line
-    // break put in front of a line leaves what Qt knew of it with the new line.
+    // The lines changed are measured again. Lines put in front of a line leave
+    // its width with the first of them (a split line's data stays with its
+    // first part): it goes back to the line, unchanged.
     QTextDocument* doc = document();
-    const QTextBlock last = doc->findBlock(from + charsAdded);
-    for (QTextBlock b = doc->findBlock(from); b.isValid(); b = b.next()) {
+    const QTextBlock first = doc->findBlock(from);
+    QTextBlock last = doc->findBlock(from + charsAdded);
+    auto* moved = static_cast<Width*>(first.userData());
+    if (charsRemoved == 0 && first.position() == from && last.position() == from + charsAdded && last != first
+        && moved && moved->width >= 0 && !last.userData()) {
+        auto* width = new Width(m_widths);
+        width->set(moved->width);
+        last.setUserData(width);
+        last = last.previous();
+    }
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
         if (auto* data = static_cast<Width*>(b.userData()))
             data->set(-1);
         if (b == last)
             break;
     }
-    const QTextBlock first = doc->findBlock(from);
     const bool wasLaidOut = !isLong(first) || first.layout()->lineCount() > 0;
     QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
     if (!wasLaidOut && first.layout()->lineCount() > 0)
@@ -225,16 +234,26 @@ void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, 
                                     qreal right, const PaintContext& context, int cursorWidth)
 {
     followFont();
-    const QString text = block.text();
+    // The start of the line, enough for a view that shows it, read without
+    // copying the whole line; all of it where more is needed.
+    const qsizetype length = block.length() - 1;
+    QString text(std::min(length, 8 * PieceLength), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        text[i] = document()->characterAt(block.position() + int(i));
+    const auto upTo = [&](qsizetype end) {
+        if (end >= text.size() && text.size() < length)
+            text = block.text();
+        return std::min(end, length);
+    };
     qreal x = topLeft.x() + document()->documentMargin();
     QChar::Script run = QChar::Script_Common;
-    for (qsizetype start = 0; start < text.size() && x <= right;) {
+    for (qsizetype start = 0; start < length && x <= right;) {
         // Pieces of about PieceLength units, each starting on a character of
         // a script of its own (never a space, nor the second half of a
         // surrogate pair): shaped alone, every character then takes the font
         // it takes in the whole line.
-        qsizetype end = std::min(text.size(), start + PieceLength);
-        while (end < text.size() && text[end].script() <= QChar::Script_Common)
+        qsizetype end = upTo(start + PieceLength);
+        while (upTo(end) < length && text[end].script() <= QChar::Script_Common)
             ++end;
         qreal width = 0;
         for (qsizetype i = start; i < end;)
