@@ -234,26 +234,16 @@ void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, 
                                     qreal right, const PaintContext& context, int cursorWidth)
 {
     followFont();
-    // The start of the line, enough for a view that shows it, read without
-    // copying the whole line; all of it where more is needed.
-    const qsizetype length = block.length() - 1;
-    QString text(std::min(length, 8 * PieceLength), Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i)
-        text[i] = document()->characterAt(block.position() + int(i));
-    const auto upTo = [&](qsizetype end) {
-        if (end >= text.size() && text.size() < length)
-            text = block.text();
-        return std::min(end, length);
-    };
+    const QString text = block.text();
     qreal x = topLeft.x() + document()->documentMargin();
     QChar::Script run = QChar::Script_Common;
-    for (qsizetype start = 0; start < length && x <= right;) {
+    for (qsizetype start = 0; start < text.size() && x <= right;) {
         // Pieces of about PieceLength units, each starting on a character of
         // a script of its own (never a space, nor the second half of a
         // surrogate pair): shaped alone, every character then takes the font
         // it takes in the whole line.
-        qsizetype end = upTo(start + PieceLength);
-        while (upTo(end) < length && text[end].script() <= QChar::Script_Common)
+        qsizetype end = std::min(text.size(), start + PieceLength);
+        while (end < text.size() && text[end].script() <= QChar::Script_Common)
             ++end;
         qreal width = 0;
         for (qsizetype i = start; i < end;)
