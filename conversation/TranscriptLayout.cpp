@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <utility>
 
 namespace vesk {
@@ -62,7 +61,8 @@ void TranscriptLayout::followFont()
     if (font == m_font && m_lineHeight > 0)
         return;
     m_font = font;
-    m_advances.assign(std::size_t(1) << 16, std::numeric_limits<float>::quiet_NaN());
+    m_advances.assign(std::size_t(1) << 16, -1);
+    m_scripts.assign(std::size_t(1) << 16, 0);
     m_inRun.clear();
     m_samples.clear();
     QTextLayout probe(QStringLiteral("Aあ"), m_font);
@@ -70,28 +70,45 @@ void TranscriptLayout::followFont()
     m_lineHeight = probe.lineAt(0).height();
 }
 
-// The advance of the character at `i`, which moves past it, as Qt's layout of
-// the line gives it (the transcript's font does not kern): a character of no
-// script of its own (a space, ">") takes the font of the script around it, the
-// one of the character before (`run`).
+// The width of text[from, to) as Qt's layout of the line gives it (the
+// transcript's font does not kern): the characters' advances, a character of
+// no script of its own (a space, ">") in the font of the script before it
+// (`run`, carried from piece to piece).
+qreal TranscriptLayout::widthOf(QStringView text, qsizetype from, qsizetype to, QChar::Script& run)
+{
+    qreal width = 0;
+    const char16_t* units = text.utf16();
+    for (qsizetype i = from; i < to;) {
+        if (const float known = m_advances[units[i]]; known >= 0) { // the usual case: met before
+            width += known;
+            run = QChar::Script(m_scripts[units[i++]]);
+        } else {
+            width += advance(text, i, run);
+        }
+    }
+    return width;
+}
+
+// The advance of a character not met before, or of one of no script of its
+// own; moves `i` past it.
 qreal TranscriptLayout::advance(QStringView text, qsizetype& i, QChar::Script& run)
 {
+    const char16_t unit = text[i].unicode();
     const qsizetype at = i++;
-    char32_t code = text[at].unicode();
+    char32_t code = unit;
     if (QChar::isHighSurrogate(code) && i < text.size() && text[i].isLowSurrogate())
         code = QChar::surrogateToUcs4(text[at], text[i++]);
     const QChar::Script script = QChar::script(code);
     if (script > QChar::Script_Common) {
         run = script;
-        if (code > 0xFFFF)
-            return QFontMetricsF(m_font).horizontalAdvance(text.sliced(at, 2).toString());
-        float& known = m_advances[code];
-        if (std::isnan(known)) {
-            known = float(QFontMetricsF(m_font).horizontalAdvance(QChar(char16_t(code))));
+        const qreal advance = QFontMetricsF(m_font).horizontalAdvance(text.sliced(at, i - at).toString());
+        if (code <= 0xFFFF) {
+            m_advances[unit] = float(advance);
+            m_scripts[unit] = quint8(script);
             if (!m_samples.contains(script))
-                m_samples.insert(script, QString(QChar(char16_t(code))));
+                m_samples.insert(script, QString(QChar(unit)));
         }
-        return known;
+        return advance;
     }
     const auto key = (quint64(run) << 32) | code;
     if (const auto found = m_inRun.constFind(key); found != m_inRun.cend())
@@ -112,10 +129,8 @@ void TranscriptLayout::measure(const QTextBlock& block)
         return;
     followFont();
     const QString text = block.text();
-    qreal width = 0;
     QChar::Script run = QChar::Script_Common;
-    for (qsizetype i = 0; i < text.size();)
-        width += advance(text, i, run);
+    const qreal width = widthOf(text, 0, text.size(), run);
     if (!data) {
         data = new Width(m_widths);
         QTextBlock(block).setUserData(data); // the document owns it from now on
@@ -245,11 +260,10 @@ void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, 
         qsizetype end = std::min(text.size(), start + PieceLength);
         while (end < text.size() && text[end].script() <= QChar::Script_Common)
             ++end;
-        qreal width = 0;
-        for (qsizetype i = start; i < end;)
-            width += advance(text, i, run);
+        const qreal width = widthOf(text, start, end, run);
         if (x + width >= left) {
             QTextLayout piece(text.sliced(start, end - start), m_font);
+            piece.setCacheEnabled(true); // shaped once, for laying out and drawing
             layOutAsOneLine(piece, document()->defaultTextOption());
             const int from = block.position() + int(start);
             QList<QTextLayout::FormatRange> ranges;

@@ -64,13 +64,16 @@ protected:
 private:
     struct Width;
     void followFont();
+    qreal widthOf(QStringView text, qsizetype from, qsizetype to, QChar::Script& run);
     qreal advance(QStringView text, qsizetype& i, QChar::Script& run);
     void measure(const QTextBlock& block);
     void reportWidth();
 
     QFont m_font;
     qreal m_lineHeight = 0;
-    std::vector<float> m_advances;    // of each UTF-16 unit in the font, NaN until measured
+    // The advance of each UTF-16 unit with a script of its own, -1 until met, and that script.
+    std::vector<float> m_advances;
+    std::vector<quint8> m_scripts;
     QHash<quint64, qreal> m_inRun;    // of a character of no script of its own, by the script around it
     QHash<int, QString> m_samples;    // a character of each script met, to measure others beside
     // How many lines have each width, in 64ths of a pixel; shared with each line's
