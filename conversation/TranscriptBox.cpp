@@ -126,8 +126,16 @@ void TranscriptBox::endBatch()
     insertNow(lines);
 }
 
-void TranscriptBox::insertNow(const QStringList& lines)
+void TranscriptBox::insertNow(QStringList lines)
 {
+    // Lines of a burst that could not stay even alone go before they are put
+    // in, and with them all that is older: a burst larger than the transcript
+    // never makes its text larger.
+    qsizetype from = lines.size() - 1, units = lines.last().size();
+    while (from > 0 && units + lines[from - 1].size() <= m_capacity && lines.size() - from < m_lineCapacity)
+        units += lines[--from].size();
+    const bool tooMany = from > 0;
+    lines.remove(0, from);
     const QString& newest = lines.constLast();
     // The caret rule: replacing the text puts the caret at 0, and it then moves
     // on by the newest line's length, formed as a signed 32-bit sum.
@@ -142,13 +150,16 @@ void TranscriptBox::insertNow(const QStringList& lines)
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
     QTextCursor at(doc);
-    int breaks = 0; // in the newest line
+
+    int breaks = 0;   // in the newest line
+    int inserted = 0; // lines put in
     if (QAccessible::isActive()) {
         // A screen reader hears each insertion as one: the lines one by one,
         // oldest first, as they came.
         for (const QString& line : lines) {
             QString text;
             breaks = appendHeld(text, line);
+            inserted += breaks;
             at.setPosition(0);
             at.insertText(text);
         }
@@ -160,8 +171,9 @@ void TranscriptBox::insertNow(const QStringList& lines)
         QString text;
         text.reserve(total);
         breaks = appendHeld(text, newest);
+        inserted = breaks;
         for (auto it = std::next(lines.crbegin()); it != lines.crend(); ++it)
-            appendHeld(text, *it);
+            inserted += appendHeld(text, *it);
         // The last line break first, then the text in front of it: Qt keeps
         // less memory and time that way than with the break inserted last.
         at.beginEditBlock();
@@ -173,7 +185,7 @@ void TranscriptBox::insertNow(const QStringList& lines)
         at.insertText(text);
         at.endEditBlock();
     }
-    keepWithinCapacity();
+    keepWithinCapacity(tooMany ? inserted : std::numeric_limits<int>::max());
     doc->setUndoRedoEnabled(true);
 
     // The view goes back to the top, where the new line is, as it does when an
@@ -191,7 +203,7 @@ void TranscriptBox::insertNow(const QStringList& lines)
 // Newest lines first, as many as fit with the notice, then the notice: once the
 // oldest lines have gone it is always the one line at the bottom, whatever the
 // user did around it.
-void TranscriptBox::keepWithinCapacity()
+void TranscriptBox::keepWithinCapacity(int atMost)
 {
     QTextDocument* doc = document();
     const QString notice = droppedNotice();
@@ -200,11 +212,18 @@ void TranscriptBox::keepWithinCapacity()
     // Lines [0, end) stay; `units` is what they take, their breaks included.
     int end = doc->blockCount() - (noticeThere ? 1 : 0);
     qint64 units = windowsLength() - (noticeThere ? notice.size() + 2 : 0);
+    const bool burst = end > atMost;
+    if (burst) { // a burst larger than the transcript: only its own lines may stay
+        m_trimmed = true;
+        const QTextBlock kept = doc->findBlockByNumber(atMost);
+        units = kept.position() + atMost - 2; // in the edit control's units, less the break above it
+        end = atMost;
+    }
     const auto fits = [&] {
         return m_trimmed ? units + 2 + notice.size() <= m_capacity && end + 1 <= m_lineCapacity
                          : units <= m_capacity && end <= m_lineCapacity;
     };
-    if (fits() && (!m_trimmed || noticeThere))
+    if (fits() && (!m_trimmed || noticeThere) && !burst)
         return;
     m_trimmed = true;
     QTextBlock first = doc->findBlockByNumber(end); // the first line to go, if any

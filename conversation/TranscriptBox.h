@@ -62,8 +62,8 @@ protected:
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
-    void insertNow(const QStringList& lines); // oldest first
-    void keepWithinCapacity();
+    void insertNow(QStringList lines); // oldest first
+    void keepWithinCapacity(int atMost); // lines that may stay
     void fitVerticalRange();
 
     TranscriptLayout* m_layout;
