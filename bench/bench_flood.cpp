@@ -197,6 +197,8 @@ int main(int argc, char* argv[])
                 idle.p50, idle.p99, idle.max, idle.peakMiB);
     const Flood floods[] = {
         {"100 B at 50,000/s", "100", "50000", 0},
+        {"0 B at 50,000/s", "0", "50000", 0},
+        {"1 B at 50,000/s", "1", "50000", 0},
         {"4,000 B at 3,000/s", "4000", "3000", 0},
         {"65,507 B at 1,000/s", "65507", "1000", 0},
         {"100 B as fast as the sender goes", "100", "0", 0},

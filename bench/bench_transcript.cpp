@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -207,6 +208,40 @@ void longLines()
                 farScroll, qt * inView);
 }
 
+// The first click into a line of the largest datagram, halfway across the view,
+// until the caret is drawn there: Qt lays that one line out, nothing else.
+void firstClick()
+{
+    vesk::TranscriptBox* box = newBox();
+    for (int i = 0; i < 12; ++i)
+        box->insertLine(vesk::transcriptLine(vesk::kPartnerLabel, longText(200 + i)));
+    QApplication::processEvents();
+    std::vector<double> times;
+    for (int line = 2; line < 7; ++line) {
+        const QTextBlock block = box->document()->findBlockByNumber(line);
+        const QPointF at(box->viewport()->width() / 2.0,
+                         box->cursorRect(QTextCursor(block)).center().y());
+        const auto start = Clock::now();
+        QMouseEvent press(QEvent::MouseButtonPress, at, box->viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(box->viewport(), &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, box->viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(box->viewport(), &release);
+        box->viewport()->repaint();
+        times.push_back(micros(start));
+        if (box->textCursor().block() != block || box->textCursor().positionInBlock() == 0
+            || block.layout()->lineCount() == 0)
+            fail("the click did not put the caret into the line with Qt's layout of it");
+    }
+    const double qt = qtLayoutMicros(box->document()->defaultFont());
+    delete box;
+    std::printf("first click into a 65,507-character line, to the caret drawn: %.0f us; Qt's layout of such a line %.0f us\n",
+                median(times), qt);
+    std::printf("RESULT | first click into a 65,507-character line, to the caret drawn | %.1f | %.1f | Qt's layout of that one line | us | <=1.5\n",
+                median(times), qt);
+}
+
 // Select all and copy in a transcript filled to its cap.
 void copyAll()
 {
@@ -252,6 +287,7 @@ int main(int argc, char* argv[])
     std::printf("RESULT | transcript insertion at 80,000 lines (a full transcript) | %.1f | %.1f | ours at 100 lines | us | <=1.5\n",
                 us[2], us[0]);
     longLines();
+    firstClick();
     copyAll();
     return 0;
 }

@@ -2,9 +2,6 @@
 
 #include <QPlainTextEdit>
 #include <QStringList>
-#include <QTimer>
-
-class QMimeData;
 
 namespace vesk {
 
@@ -26,6 +23,11 @@ public:
     // two: at ten million the text fills 60 % of it, so compacting is rare.
     // Just below 16 Mi it would compact the whole text at every edit.
     static constexpr qint64 DefaultCapacity = 10'000'000;
+    // And the most lines: each costs a few hundred bytes whatever it holds, so a
+    // flood of empty messages (seven units a line) would otherwise keep 1.4
+    // million of them. Twice the lines of the unit limit's hundred-character
+    // messages: only lines shorter than fifty characters ever meet it.
+    static constexpr int DefaultLineCapacity = 200'000;
 
     explicit TranscriptBox(QWidget* parent = nullptr);
 
@@ -36,8 +38,8 @@ public:
     void insertLine(const QString& line);
 
     // Between these, insertLine only collects its lines; the last endBatch puts
-    // them in as one edit of the document. What shows is the same as inserting
-    // them one by one, at a fraction of the cost for a burst.
+    // them in. What shows is the same as inserting them one by one, at a
+    // fraction of the cost for a burst.
     void beginBatch();
     void endBatch();
 
@@ -48,31 +50,29 @@ public:
 
     qint64 capacity() const noexcept { return m_capacity; }
     void setCapacity(qint64 units) { m_capacity = units; }
-    // The line left at the bottom, once, when the oldest lines first go.
+    int lineCapacity() const noexcept { return m_lineCapacity; }
+    void setLineCapacity(int lines) { m_lineCapacity = lines; }
+    // The line kept at the bottom once the oldest lines have gone.
     QString droppedNotice() const;
 
 protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void inputMethodEvent(QInputMethodEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
-    void insertNow(const QStringList& lines); // oldest first
-    void keepWithinCapacity();
-    int longLinePositionAt(QPointF at, int scrolled) const;
-    void placeCaretInLongLine(QPointF at, int scrolled, bool extend);
-    void showCaretInLongLine();
+    void insertNow(QStringList lines); // oldest first
+    void keepWithinCapacity(int atMost); // lines that may stay
+    void fitVerticalRange();
 
     TranscriptLayout* m_layout;
-    QTimer* m_longLineBlink; // repaints a caret that Qt, blinking it, would miss
     int m_batchDepth = 0;
     QStringList m_pending;
     qint64 m_capacity = DefaultCapacity;
-    bool m_dropNoticeShown = false;
+    int m_lineCapacity = DefaultLineCapacity;
+    bool m_trimmed = false;   // the oldest lines have gone: the notice stays at the bottom
+    bool m_inserting = false; // the caret moves by the insertion rule, not by the user
 };
 
 } // namespace vesk

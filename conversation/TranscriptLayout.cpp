@@ -1,23 +1,59 @@
 #include "conversation/TranscriptLayout.h"
 
+#include <QFontMetricsF>
+#include <QPainter>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
 namespace vesk {
 
+namespace {
+
+constexpr qsizetype PieceLength = 64; // characters shaped together when drawn lazily: more than a view shows
+
+// Shapes `layout` as one line the way QPlainTextDocumentLayout does: no
+// wrapping, the leading included.
+void layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults)
+{
+    QTextOption option = defaults;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLeadingIncluded(true);
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+}
+
+} // namespace
+
+// The width of a line, counted into the layout's table while the line lives.
+struct TranscriptLayout::Width : QTextBlockUserData {
+    explicit Width(std::shared_ptr<std::map<int, int>> table) : widths(std::move(table)) {}
+    ~Width() override { set(-1); }
+    void set(int to)
+    {
+        if (width >= 0 && --(*widths)[width] == 0)
+            widths->erase(width);
+        width = to;
+        if (width >= 0)
+            ++(*widths)[width];
+    }
+    std::shared_ptr<std::map<int, int>> widths;
+    int width = -1;
+};
+
 TranscriptLayout::TranscriptLayout(QTextDocument* document)
-    : QPlainTextDocumentLayout(document), m_blockCount(document->blockCount())
+    : QPlainTextDocumentLayout(document), m_widths(std::make_shared<std::map<int, int>>())
 {
 }
 
 TranscriptLayout::~TranscriptLayout() = default;
-
-bool TranscriptLayout::isDrawnInPieces(const QTextBlock& block)
-{
-    // Checked by length first: asking for the layout creates one.
-    return block.isValid() && block.length() > LongLine + 1 && block.layout()->lineCount() == 0;
-}
 
 void TranscriptLayout::followFont()
 {
@@ -25,24 +61,117 @@ void TranscriptLayout::followFont()
     if (font == m_font && m_lineHeight > 0)
         return;
     m_font = font;
-    m_pieces.clear();
-    ++m_fontGeneration;
-    QTextLayout probe(QStringLiteral("あ"), m_font);
-    layOutAsOneLine(probe);
+    m_advances.assign(std::size_t(1) << 16, -1);
+    m_scripts.assign(std::size_t(1) << 16, 0);
+    m_inRun.clear();
+    m_samples.clear();
+    QTextLayout probe(QStringLiteral("Aあ"), m_font);
+    layOutAsOneLine(probe, document()->defaultTextOption());
     m_lineHeight = probe.lineAt(0).height();
+}
+
+// The width of text[from, to) as Qt's layout of the line gives it (the
+// transcript's font does not kern): the characters' advances, a character of
+// no script of its own (a space, ">") in the font of the script before it
+// (`run`, carried from piece to piece).
+qreal TranscriptLayout::widthOf(QStringView text, qsizetype from, qsizetype to, QChar::Script& run)
+{
+    qreal width = 0;
+    const char16_t* units = text.utf16();
+    for (qsizetype i = from; i < to;) {
+        if (const float known = m_advances[units[i]]; known >= 0) { // the usual case: met before
+            width += known;
+            run = QChar::Script(m_scripts[units[i++]]);
+        } else {
+            width += advance(text, i, run);
+        }
+    }
+    return width;
+}
+
+// The advance of a character not met before, or of one of no script of its
+// own; moves `i` past it.
+qreal TranscriptLayout::advance(QStringView text, qsizetype& i, QChar::Script& run)
+{
+    const char16_t unit = text[i].unicode();
+    const qsizetype at = i++;
+    char32_t code = unit;
+    if (QChar::isHighSurrogate(code) && i < text.size() && text[i].isLowSurrogate())
+        code = QChar::surrogateToUcs4(text[at], text[i++]);
+    const QChar::Script script = QChar::script(code);
+    if (script > QChar::Script_Common) {
+        run = script;
+        const qreal advance = QFontMetricsF(m_font).horizontalAdvance(text.sliced(at, i - at).toString());
+        if (code <= 0xFFFF) {
+            m_advances[unit] = float(advance);
+            m_scripts[unit] = quint8(script);
+            if (!m_samples.contains(script))
+                m_samples.insert(script, QString(QChar(unit)));
+        }
+        return advance;
+    }
+    const auto key = (quint64(run) << 32) | code;
+    if (const auto found = m_inRun.constFind(key); found != m_inRun.cend())
+        return *found;
+    const QString c = text.sliced(at, i - at).toString();
+    const QFontMetricsF metrics(m_font);
+    const QString sample = m_samples.value(run);
+    return m_inRun[key] = metrics.horizontalAdvance(sample + c) - metrics.horizontalAdvance(sample);
+}
+
+// A line is measured the first time Qt asks where it is (to draw it, to fill the
+// view at the bottom, to reach the caret), as Qt lays a line out only then: the
+// range is the widest of the lines looked at, and a flood is never measured whole.
+void TranscriptLayout::measure(const QTextBlock& block)
+{
+    auto* data = static_cast<Width*>(block.userData());
+    if (data && data->width >= 0)
+        return;
+    followFont();
+    const QString text = block.text();
+    QChar::Script run = QChar::Script_Common;
+    const qreal width = widthOf(text, 0, text.size(), run);
+    if (!data) {
+        data = new Width(m_widths);
+        QTextBlock(block).setUserData(data); // the document owns it from now on
+    }
+    data->set(int(std::lround(width * 64))); // Qt measures in 64ths of a pixel
+    if (documentSize().width() > m_reportedWidth)
+        reportWidth();
+}
+
+// Not from inside a paint: the scroll bars follow when the loop runs.
+void TranscriptLayout::reportWidth()
+{
+    if (std::exchange(m_reportPending, true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        m_reportPending = false;
+        m_reportedWidth = documentSize().width();
+        emit documentSizeChanged(documentSize());
+    }, Qt::QueuedConnection);
 }
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 {
-    const bool laidOut = !block.isValid() || block.layout()->lineCount() > 0;
-    if (laidOut || !(m_geometryOnly || block.length() > LongLine + 1))
-        return QPlainTextDocumentLayout::blockBoundingRect(block);
+    if (block.isValid())
+        const_cast<TranscriptLayout*>(this)->measure(block);
+    // Checked by length first: asking for the layout creates one.
+    if (!isLong(block) || block.layout()->lineCount() > 0 || m_eager > 0) {
+        const bool opening = isLong(block) && block.layout()->lineCount() == 0;
+        if (opening) // the shaped text is kept for what the user does next, not shaped again each time
+            block.layout()->setCacheEnabled(true);
+        const QRectF r = QPlainTextDocumentLayout::blockBoundingRect(block);
+        if (opening)
+            const_cast<TranscriptLayout*>(this)->m_opened.emplace_back(block);
+        return r;
+    }
     if (!block.isVisible())
         return QRectF();
     const_cast<TranscriptLayout*>(this)->followFont();
-    // No width: QPlainTextEdit scrolls to the caret through the line's first
-    // row, which such a line does not have, and takes an empty rectangle as the
-    // sign to leave it alone. The width of long lines is in documentSize.
+    // Empty: QPlainTextEdit brings the caret into view through the first row of
+    // its line's layout, and leaves a line with an empty rectangle alone. The
+    // caret is in such a line only at its start, where the insertion rule puts it.
     QRectF r(0, 0, 0, m_lineHeight);
     if (!block.next().isValid())
         r.adjust(0, 0, 0, document()->documentMargin());
@@ -51,35 +180,106 @@ QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 
 QSizeF TranscriptLayout::documentSize() const
 {
+    // Qt's own width counts only the lines it has laid out, and keeps that of
+    // lines long gone; this one is the widest line there is.
     QSizeF size = QPlainTextDocumentLayout::documentSize();
-    size.setWidth(qMax(size.width(), m_longWidth));
+    const int widest = m_widths->empty() ? 0 : m_widths->rbegin()->first;
+    size.setWidth(widest / 64.0 + 2 * document()->documentMargin());
     return size;
+}
+
+void TranscriptLayout::open(const QTextBlock& block)
+{
+    Eager eager(this);
+    blockBoundingRect(block);
+}
+
+void TranscriptLayout::release(const QTextCursor& keep)
+{
+    const QTextBlock caret = keep.block();
+    const QTextBlock anchor = document()->findBlock(keep.anchor());
+    std::vector<QTextCursor> kept;
+    for (const QTextCursor& c : m_opened) {
+        QTextBlock block = c.block();
+        const bool wanted = block == caret || block == anchor;
+        if (wanted && std::none_of(kept.begin(), kept.end(), [&](const QTextCursor& k) { return k.block() == block; }))
+            kept.push_back(c);
+        else if (!wanted && isLong(block)) {
+            // An empty layout, and the shaped text let go with it.
+            block.layout()->setCacheEnabled(false);
+            block.layout()->beginLayout();
+            block.layout()->endLayout();
+        }
+    }
+    m_opened = std::move(kept);
 }
 
 void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdded)
 {
+    followFont();
+    // The lines changed are measured again. Lines put in front of a line leave
+    // its width with the first of them (a split line's data stays with its
+    // first part): it goes back to the line, unchanged.
     QTextDocument* doc = document();
     const QTextBlock first = doc->findBlock(from);
-    const QTextBlock last = doc->findBlock(qMax(0, from + charsRemoved + charsAdded - 1));
+    QTextBlock last = doc->findBlock(from + charsAdded);
+    auto* moved = static_cast<Width*>(first.userData());
+    if (charsRemoved == 0 && first.position() == from && last.position() == from + charsAdded && last != first
+        && moved && moved->width >= 0 && !last.userData()) {
+        auto* width = new Width(m_widths);
+        width->set(moved->width);
+        last.setUserData(width);
+        last = last.previous();
+    }
     for (QTextBlock b = first; b.isValid(); b = b.next()) {
-        if (auto* edges = static_cast<Edges*>(b.userData()))
-            edges->length = -1;
+        if (auto* data = static_cast<Width*>(b.userData()))
+            data->set(-1);
         if (b == last)
             break;
     }
-    const int blocks = doc->blockCount();
-    if (charsRemoved > 0)
-        m_longWidth = 0; // measured again as the long lines still there are drawn
-    if (first == last && blocks == m_blockCount && first.isValid() && first.length() > LongLine + 1) {
-        // An edit inside a long line: QPlainTextDocumentLayout would lay the
-        // whole line out again right here.
-        QTextBlock(first).clearLayout();
-        emit update(QRectF(0., -doc->documentMargin(), 1e9, 1e9));
-        return;
-    }
-    m_blockCount = blocks;
+    const bool wasLaidOut = !isLong(first) || first.layout()->lineCount() > 0;
     QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+    if (!wasLaidOut && first.layout()->lineCount() > 0)
+        m_opened.emplace_back(first); // an edit inside a long line: Qt laid it out
+    if (documentSize().width() != m_reportedWidth)
+        reportWidth();
 }
 
+void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, QPointF topLeft, qreal left,
+                                    qreal right, const PaintContext& context, int cursorWidth)
+{
+    followFont();
+    const QString text = block.text();
+    qreal x = topLeft.x() + document()->documentMargin();
+    QChar::Script run = QChar::Script_Common;
+    for (qsizetype start = 0; start < text.size() && x <= right;) {
+        // Pieces of about PieceLength units, each starting on a character of
+        // a script of its own (never a space, nor the second half of a
+        // surrogate pair): shaped alone, every character then takes the font
+        // it takes in the whole line.
+        qsizetype end = std::min(text.size(), start + PieceLength);
+        while (end < text.size() && text[end].script() <= QChar::Script_Common)
+            ++end;
+        const qreal width = widthOf(text, start, end, run);
+        if (x + width >= left) {
+            QTextLayout piece(text.sliced(start, end - start), m_font);
+            piece.setCacheEnabled(true); // shaped once, for laying out and drawing
+            layOutAsOneLine(piece, document()->defaultTextOption());
+            const int from = block.position() + int(start);
+            QList<QTextLayout::FormatRange> ranges;
+            for (const Selection& selection : context.selections) {
+                const int a = qMax(selection.cursor.selectionStart() - from, 0);
+                const int b = qMin(selection.cursor.selectionEnd() - from, int(end - start));
+                if (b > a)
+                    ranges.append({a, b - a, selection.format});
+            }
+            piece.draw(painter, QPointF(x, topLeft.y()), ranges);
+            if (start == 0 && context.cursorPosition == block.position())
+                piece.drawCursor(painter, QPointF(x, topLeft.y()), 0, cursorWidth);
+        }
+        x += width;
+        start = end;
+    }
+}
 
 } // namespace vesk

@@ -1,93 +1,88 @@
 #pragma once
 
-#include <QAbstractTextDocumentLayout>
-#include <QFont>
 #include <QPlainTextDocumentLayout>
-#include <QTextBlockUserData>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLayout>
+#include <QHash>
 
+#include <map>
 #include <memory>
 #include <vector>
 
 class QPainter;
-class QTextLayout;
 
 namespace vesk {
 
-// The transcript's layout. Qt lays a line out by shaping all of it, which for
-// a large datagram (tens of thousands of characters) takes a tenth of a second
-// and more, every time the line is laid out again. Such long lines are never
-// laid out whole here: each takes one line's height, and drawLongLine draws
-// only the pieces of it in view, each piece shaped on its own. Positions along
-// the line come from the pieces' widths, found only as far along the line as
-// anything has been looked at.
+// The transcript's layout. Qt lays a line out by shaping all of it, which for a
+// large datagram (tens of thousands of characters) takes a tenth of a second and
+// more: a flood of them would stop the window. So a long line is left without
+// Qt's layout while it is only shown (drawLongLine draws the part in view), and
+// gets Qt's layout, with all of Qt's editing, as soon as the user acts on it
+// (open), until the caret has left it again (release).
 class TranscriptLayout : public QPlainTextDocumentLayout {
     Q_OBJECT
 public:
-    // Lines longer than this, in characters, are drawn a piece at a time.
+    // Lines longer than this, in characters, are drawn lazily while only shown.
     static constexpr int LongLine = 1000;
 
     explicit TranscriptLayout(QTextDocument* document);
     ~TranscriptLayout() override;
 
-    // True for a line that this layout draws itself (QPlainTextEdit leaves it blank).
-    static bool isDrawnInPieces(const QTextBlock& block);
+    static bool isLong(const QTextBlock& block) { return block.isValid() && block.length() - 1 > LongLine; }
+    // True for a long line without Qt's layout (QPlainTextEdit leaves it blank).
+    static bool isDrawnLazily(const QTextBlock& block) { return isLong(block) && block.layout()->lineCount() == 0; }
+
+    // While one of these lives, Qt gets its own layout of any long line it asks
+    // about, as for a line of ten characters: the user is acting on the text.
+    class Eager {
+    public:
+        explicit Eager(TranscriptLayout* layout) : m_layout(layout) { ++m_layout->m_eager; }
+        ~Eager() { --m_layout->m_eager; }
+        Eager(const Eager&) = delete;
+        Eager& operator=(const Eager&) = delete;
+
+    private:
+        TranscriptLayout* m_layout;
+    };
+    void open(const QTextBlock& block);
+    // Lets Qt's layout of the long lines opened so far go, except the lines of
+    // `keep`'s position and anchor.
+    void release(const QTextCursor& keep);
 
     QRectF blockBoundingRect(const QTextBlock& block) const override;
-
-    // While on, a line Qt has not laid out yet is given one line's height
-    // without being laid out. Moving the caret, QPlainTextEdit works out the
-    // geometry of every line from the top of the view to where the caret was,
-    // only to repaint there: after a burst, dozens of lines the view will
-    // never show.
-    void setGeometryOnly(bool on) noexcept { m_geometryOnly = on; }
-
     QSizeF documentSize() const override;
 
-    // Draws the part of a long line that lies between `left` and `right`
+    // Draws the part of a lazily drawn line between `left` and `right`
     // (viewport x), with the line's top-left at `topLeft`.
     void drawLongLine(QPainter* painter, const QTextBlock& block, QPointF topLeft, qreal left, qreal right,
                       const PaintContext& context, int cursorWidth);
-
-    // The text position nearest to `x` (block coordinates) in a long line, and
-    // the x of a position in it.
-    int positionAt(const QTextBlock& block, qreal x);
-    qreal xOf(const QTextBlock& block, int position);
 
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
 private:
-    // Where each piece of a long line starts, in characters and in pixels from the
-    // line's start, as far along the line as it has been measured.
-    struct Edges : QTextBlockUserData {
-        quint64 serial = 0;
-        quint64 fontGeneration = 0;
-        int length = -1; // of the block when measured; -1 when it must be measured again
-        std::vector<int> starts{0};
-        std::vector<qreal> x{0};
-    };
-
-    struct Piece {
-        quint64 line; // Edges::serial of the line it belongs to
-        int index;
-        std::unique_ptr<QTextLayout> layout;
-    };
-
-    Edges& edgesOf(const QTextBlock& block);
-    void measure(const QTextBlock& block, Edges& edges, int untilPosition, qreal untilX);
-    QTextLayout& piece(const QTextBlock& block, Edges& edges, int index);
-    qreal estimatedWidth(const QTextBlock& block, const Edges* edges) const;
-    void layOutAsOneLine(QTextLayout& layout) const;
+    struct Width;
     void followFont();
+    qreal widthOf(QStringView text, qsizetype from, qsizetype to, QChar::Script& run);
+    qreal advance(QStringView text, qsizetype& i, QChar::Script& run);
+    void measure(const QTextBlock& block);
+    void reportWidth();
 
     QFont m_font;
-    std::vector<Piece> m_pieces;   // the most recently drawn pieces, newest last
-    quint64 m_nextSerial = 1;
-    quint64 m_fontGeneration = 0;
     qreal m_lineHeight = 0;
-    qreal m_longWidth = 0; // the widest long line measured so far
-    int m_blockCount = 0;
-    bool m_geometryOnly = false;
+    // The advance of each UTF-16 unit with a script of its own, -1 until met, and that script.
+    std::vector<float> m_advances;
+    std::vector<quint8> m_scripts;
+    QHash<quint64, qreal> m_inRun;    // of a character of no script of its own, by the script around it
+    QHash<int, QString> m_samples;    // a character of each script met, to measure others beside
+    // How many lines have each width, in 64ths of a pixel; shared with each line's
+    // Width, which outlives this layout when the document goes.
+    std::shared_ptr<std::map<int, int>> m_widths;
+    qreal m_reportedWidth = -1;
+    bool m_reportPending = false;
+    std::vector<QTextCursor> m_opened; // long lines given Qt's layout, followed through edits
+    int m_eager = 0;
 };
 
 } // namespace vesk

@@ -2,6 +2,7 @@
 // exactly like lines put in one by one, the cap on its size, and plain copying.
 #include "conversation/MessageRules.h"
 #include "conversation/TranscriptBox.h"
+#include "transcriptmodel.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -10,8 +11,12 @@
 #include <QTest>
 #include <QTextBlock>
 
+#include <functional>
+
 using namespace Qt::StringLiterals;
 using vesk::TranscriptBox;
+
+Q_DECLARE_METATYPE(std::function<void(TranscriptBox&)>)
 
 class TestTranscript : public QObject {
     Q_OBJECT
@@ -26,6 +31,10 @@ private slots:
     void newLineIsInViewEvenAfterScrolling();
     void capDropsTheOldestAndSaysSoOnce_data();
     void capDropsTheOldestAndSaysSoOnce();
+    void capEdges_data();
+    void capEdges();
+    void noticeStaysOneAtTheBottom_data();
+    void noticeStaysOneAtTheBottom();
     void copyIsPlainText();
 };
 
@@ -47,10 +56,12 @@ void TestTranscript::newestOnTop_data()
         << u"自分>> bb\r\n相手>> a\r\none\r\ntwo"_s << qint32(9) << 1;
     QTest::newRow("empty message")
         << QString() << QStringList{u"相手>> \r\n"_s} << u"相手>> \r\n"_s << qint32(7) << 1;
-    // A pasted message may carry its own line breaks; the caret still ends up
-    // right after the whole new line.
-    QTest::newRow("own line with a line feed inside")
-        << u"old"_s << QStringList{u"自分>> a\nb\r\n"_s} << u"自分>> a\r\nb\r\nold"_s << qint32(11) << 2;
+    // A lone LF or CR is one character of the line, not a break: the caret
+    // lands right after the line's own CR LF.
+    QTest::newRow("own line with a lone LF and CR inside")
+        << u"old"_s << QStringList{u"自分>> a\nb\rc\r\n"_s} << u"自分>> a\nb\rc\r\nold"_s << qint32(12) << 1;
+    QTest::newRow("own line of two lines")
+        << u"old"_s << QStringList{u"自分>> a\r\nb\r\n"_s} << u"自分>> a\r\nb\r\nold"_s << qint32(11) << 2;
 }
 
 void TestTranscript::newestOnTop()
@@ -203,6 +214,90 @@ void TestTranscript::capDropsTheOldestAndSaysSoOnce()
     QCOMPARE(box.windowsText(), kept + notice);
     QCOMPARE(box.windowsLength(), box.windowsText().size());
     QCOMPARE(box.caretPosition(), qint32(lines.last().size())); // the caret rule still holds
+}
+
+// Four lines of 100 units; the limits set just at or just below what they take
+// (five lines: the last, empty one after the final CR LF counts).
+void TestTranscript::capEdges_data()
+{
+    QTest::addColumn<qint64>("units");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("trimmed");
+    QTest::newRow("exactly at the unit limit") << qint64(400) << 100 << false;
+    QTest::newRow("one unit below") << qint64(399) << 100 << true;
+    QTest::newRow("two lines and the notice exactly at it") << qint64(-200) << 100 << true; // 200 + the notice
+    QTest::newRow("exactly at the line limit") << qint64(10'000) << 5 << false;
+    QTest::newRow("one line below") << qint64(10'000) << 4 << true;
+}
+
+// After every line, exactly what the model of the rule keeps.
+void TestTranscript::capEdges()
+{
+    QFETCH(qint64, units);
+    QFETCH(int, lines);
+    QFETCH(bool, trimmed);
+    TranscriptBox box;
+    box.setCapacity(999);
+    box.setLineCapacity(lines);
+    if (units < 0)
+        units = -units + box.droppedNotice().size();
+    box.setCapacity(units);
+    transcriptmodel::Model model;
+    model.capacity = units;
+    model.lineCapacity = lines;
+    model.notice = box.droppedNotice();
+    for (int i = 0; i < 4; ++i) {
+        const QString line = vesk::transcriptLine(vesk::kPartnerLabel, QString(93, QChar(u'a' + i)));
+        box.insertLine(line);
+        model.arrive({line});
+        QCOMPARE(box.windowsText(), model.text);
+    }
+    QCOMPARE(model.trimmed, trimmed);
+    QVERIFY(box.windowsLength() <= units && box.document()->blockCount() <= lines);
+}
+
+using Edit = std::function<void(TranscriptBox&)>;
+
+void TestTranscript::noticeStaysOneAtTheBottom_data()
+{
+    QTest::addColumn<Edit>("edit");
+    const auto atNotice = [](TranscriptBox& box) { box.setTextCursor(QTextCursor(box.document()->lastBlock())); };
+    QTest::newRow("Backspace at its start joins the oldest line to it") << Edit([=](TranscriptBox& box) {
+        atNotice(box);
+        QTest::keyClick(&box, Qt::Key_Backspace);
+    });
+    QTest::newRow("Enter inside it") << Edit([=](TranscriptBox& box) {
+        atNotice(box);
+        QTest::keyClick(&box, Qt::Key_Right);
+        QTest::keyClick(&box, Qt::Key_Return);
+    });
+    QTest::newRow("Ctrl+A, Delete") << Edit([](TranscriptBox& box) {
+        QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(&box, Qt::Key_Delete);
+    });
+    QTest::newRow("typed after it") << Edit([](TranscriptBox& box) {
+        box.moveCursor(QTextCursor::End);
+        QTest::keyClicks(&box, "xyz");
+    });
+}
+
+// Whatever the user does around the notice, the next line leaves exactly one
+// at the very bottom, within the limits.
+void TestTranscript::noticeStaysOneAtTheBottom()
+{
+    QFETCH(Edit, edit);
+    TranscriptBox box;
+    box.setCapacity(400);
+    const QString notice = box.droppedNotice();
+    for (int i = 0; i < 60; ++i)
+        box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, QString(i % 7 + 1, QChar(u'a' + i % 26))));
+    QVERIFY(box.windowsText().endsWith(u"\r\n"_s + notice));
+    edit(box);
+    box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"next"_s));
+    const QString text = box.windowsText();
+    QVERIFY2(text.endsWith(u"\r\n"_s + notice), qPrintable(text.right(80)));
+    QCOMPARE(text.count(notice), 1);
+    QVERIFY(box.windowsLength() <= box.capacity());
 }
 
 void TestTranscript::copyIsPlainText()

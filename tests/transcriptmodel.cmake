@@ -1,0 +1,1 @@
+vesk_add_test(tst_transcriptmodel SOURCES tst_transcriptmodel.cpp transcriptmodel.h LIBS vesk_conversation)
