@@ -5,6 +5,7 @@
 #include "conversation/TranscriptLayout.h"
 
 #include <QInputMethodEvent>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -112,6 +113,17 @@ void TestLongLines::behavesAsQtsOwnBox_data()
         QInputMethodEvent commit;
         commit.setCommitString(u"日本"_s);
         QCoreApplication::sendEvent(&box, &commit);
+    });
+    QTest::newRow("text dropped halfway") << Action([](QPlainTextEdit& box, int line) {
+        QMimeData dropped;
+        dropped.setText(u"ドロップ"_s);
+        const QPointF at = on(box, line, 120);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &dropped, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box.viewport(), &enter);
+        QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &dropped, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box.viewport(), &move);
+        QDropEvent drop(at, Qt::CopyAction, &dropped, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(box.viewport(), &drop);
     });
     QTest::newRow("a screen reader moves the caret, then Down") << Action([](QPlainTextEdit& box, int line) {
         QTextCursor c(box.document()->findBlockByNumber(line));
