@@ -80,18 +80,7 @@ ibus_engine=anthy
 [ "$engine" = mozc ] && ibus_engine=mozc-jp
 start_ibus() {
   if [ "$engine" = mozc ]; then
-    mkdir -p "$XDG_CONFIG_HOME/mozc"
-    cat >"$XDG_CONFIG_HOME/mozc/ibus_config.textproto" <<'CONFIG'
-engines {
-  name : "mozc-jp"
-  longname : "Mozc"
-  layout : "default"
-  layout_variant : ""
-  layout_option : ""
-  rank : 80
-}
-active_on_launch: True
-CONFIG
+    mozc_starts_on
   else
     gsettings set org.freedesktop.ibus.engine.anthy.common input-mode 3 2>"$work/gsettings.log" ||
       fail "cannot write the Anthy settings"
@@ -170,17 +159,7 @@ case "$im:$how" in
 esac
 
 echo "== A plain UDP peer on port 1001"
-python3 - "$work/received" >"$work/peer.log" 2>&1 <<'PY' &
-import os, socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("127.0.0.1", 1001))
-s.settimeout(60)
-data = s.recv(65535)
-with open(sys.argv[1] + ".tmp", "w") as f:
-    f.write(data.hex(" ").upper())
-os.rename(sys.argv[1] + ".tmp", sys.argv[1])
-PY
-track $!
+udp_peer 1001 "$work/received" 60
 
 echo "== Starting Vesk as Server at 127.0.0.1 (${XMODIFIERS:+XMODIFIERS=$XMODIFIERS}${QT_IM_MODULE:+QT_IM_MODULE=$QT_IM_MODULE})"
 "$vesk" >"$work/vesk.log" 2>&1 &

@@ -40,18 +40,7 @@ start_session_bus
 echo "== A notification service, sway, IBus with Mozc"
 python3 "$here/fake_notifications.py" "$work/calls" >"$work/service.log" 2>&1 &
 track $!
-mkdir -p "$XDG_CONFIG_HOME/mozc"
-cat >"$XDG_CONFIG_HOME/mozc/ibus_config.textproto" <<'CONFIG'
-engines {
-  name : "mozc-jp"
-  longname : "Mozc"
-  layout : "default"
-  layout_variant : ""
-  layout_option : ""
-  rank : 80
-}
-active_on_launch: True
-CONFIG
+mozc_starts_on
 
 cat >"$work/sway.conf" <<CONF
 output HEADLESS-1 resolution 1024x768 scale $scale bg #000000 solid_color
@@ -119,17 +108,7 @@ PY
 key() { wtype "$@" >>"$work/wtype.log" 2>&1; }
 
 echo "== A plain UDP peer on port 1001"
-python3 - "$work/received" >"$work/peer.log" 2>&1 <<'PY' &
-import os, socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("127.0.0.1", 1001))
-s.settimeout(60)
-data = s.recv(65535)
-with open(sys.argv[1] + ".tmp", "w") as f:
-    f.write(data.hex(" ").upper())
-os.rename(sys.argv[1] + ".tmp", sys.argv[1])
-PY
-track $!
+udp_peer 1001 "$work/received" 60
 
 echo "== The start window"
 mozc_is_on() {

@@ -21,6 +21,10 @@
 #                             that starts in hiragana)
 #   transcript_of WINDOW      the conversation window's transcript, as copied
 #   expect_transcript WINDOW TEXT  waits until the transcript reads exactly TEXT
+#   udp_peer PORT FILE [SECS] a plain UDP peer on 127.0.0.1:PORT: FILE gets the
+#                             first datagram's bytes in hex ("93 FA ...")
+#   mozc_starts_on            Mozc's IBus engine starts switched on (hiragana),
+#                             set under $XDG_CONFIG_HOME
 
 work=$(mktemp -d)
 _xdrive_pids=()
@@ -232,4 +236,33 @@ expect_transcript() {
     [ "$SECONDS" -lt "$deadline" ] || break
   done
   fail "transcript of $(xdotool getwindowname "$1") is [$got], expected [$2]"
+}
+
+udp_peer() {
+  python3 - "$1" "$2" "${3:-60}" >"$work/peer.log" 2>&1 <<'PY' &
+import os, socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.settimeout(float(sys.argv[3]))
+data = s.recv(65535)
+with open(sys.argv[2] + ".tmp", "w") as f:
+    f.write(data.hex(" ").upper())
+os.rename(sys.argv[2] + ".tmp", sys.argv[2])
+PY
+  track $!
+}
+
+mozc_starts_on() {
+  mkdir -p "$XDG_CONFIG_HOME/mozc"
+  cat >"$XDG_CONFIG_HOME/mozc/ibus_config.textproto" <<'CONFIG'
+engines {
+  name : "mozc-jp"
+  longname : "Mozc"
+  layout : "default"
+  layout_variant : ""
+  layout_option : ""
+  rank : 80
+}
+active_on_launch: True
+CONFIG
 }

@@ -62,17 +62,7 @@ export XMODIFIERS=@im=ibus
 wine_start || fail "the wineserver did not start"
 
 echo "   a plain UDP peer on port 1001"
-python3 - "$work/received" >"$work/peer.log" 2>&1 <<'PY' &
-import os, socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(("127.0.0.1", 1001))
-s.settimeout(120)
-data = s.recv(65535)
-with open(sys.argv[1] + ".tmp", "w") as f:
-    f.write(data.hex(" ").upper())
-os.rename(sys.argv[1] + ".tmp", sys.argv[1])
-PY
-track $!
+udp_peer 1001 "$work/received" 120
 
 # Input method on, nihongo, Space converts, Return commits.
 type_japanese() {
