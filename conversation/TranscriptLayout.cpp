@@ -34,7 +34,7 @@ void layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults)
 
 // The width of a line, counted into the layout's table while the line lives.
 struct TranscriptLayout::Width : QTextBlockUserData {
-    explicit Width(std::shared_ptr<std::map<int, int>> table) : widths(std::move(table)) {}
+    Width(std::shared_ptr<std::map<int, int>> table, int to) : widths(std::move(table)) { set(to); }
     ~Width() override { set(-1); }
     void set(int to)
     {
@@ -48,13 +48,8 @@ struct TranscriptLayout::Width : QTextBlockUserData {
     int width = -1;
 };
 
-TranscriptLayout::TranscriptLayout(QTextDocument* document)
-    : QPlainTextDocumentLayout(document), m_widths(std::make_shared<std::map<int, int>>())
-{
-}
-
-TranscriptLayout::~TranscriptLayout() = default;
-
+// Called on each change of the text: setting the document's layout or its
+// default font counts as one.
 void TranscriptLayout::followFont()
 {
     const QFont font = document()->defaultFont();
@@ -127,23 +122,20 @@ void TranscriptLayout::measure(const QTextBlock& block)
     auto* data = static_cast<Width*>(block.userData());
     if (data && data->width >= 0)
         return;
-    followFont();
     const QString text = block.text();
     QChar::Script run = QChar::Script_Common;
-    const qreal width = widthOf(text, 0, text.size(), run);
-    if (!data) {
-        data = new Width(m_widths);
-        QTextBlock(block).setUserData(data); // the document owns it from now on
-    }
-    data->set(int(std::lround(width * 64))); // Qt measures in 64ths of a pixel
-    if (documentSize().width() > m_reportedWidth)
-        reportWidth();
+    const int width = int(std::lround(widthOf(text, 0, text.size(), run) * 64)); // Qt measures in 64ths of a pixel
+    if (data)
+        data->set(width);
+    else
+        QTextBlock(block).setUserData(new Width(m_widths, width)); // the document owns it from now on
+    reportWidth();
 }
 
 // Not from inside a paint: the scroll bars follow when the loop runs.
 void TranscriptLayout::reportWidth()
 {
-    if (std::exchange(m_reportPending, true))
+    if (documentSize().width() == m_reportedWidth || std::exchange(m_reportPending, true))
         return;
     QMetaObject::invokeMethod(this, [this] {
         m_reportPending = false;
@@ -154,28 +146,25 @@ void TranscriptLayout::reportWidth()
 
 QRectF TranscriptLayout::blockBoundingRect(const QTextBlock& block) const
 {
+    auto* self = const_cast<TranscriptLayout*>(this);
     if (block.isValid())
-        const_cast<TranscriptLayout*>(this)->measure(block);
-    // Checked by length first: asking for the layout creates one.
-    if (!isLong(block) || block.layout()->lineCount() > 0 || m_eager > 0) {
-        const bool opening = isLong(block) && block.layout()->lineCount() == 0;
-        if (opening) // the shaped text is kept for what the user does next, not shaped again each time
-            block.layout()->setCacheEnabled(true);
-        const QRectF r = QPlainTextDocumentLayout::blockBoundingRect(block);
-        if (opening)
-            const_cast<TranscriptLayout*>(this)->m_opened.emplace_back(block);
+        self->measure(block);
+    const bool lazy = isDrawnLazily(block);
+    if (lazy && m_eager > 0) { // opened, its shaped text kept for what the user does next
+        block.layout()->setCacheEnabled(true);
+        self->m_opened.emplace_back(block);
+    } else if (lazy) {
+        if (!block.isVisible())
+            return QRectF();
+        // Empty: QPlainTextEdit brings the caret into view through the first row of
+        // its line's layout, and leaves a line with an empty rectangle alone. The
+        // caret is in such a line only at its start, where the insertion rule puts it.
+        QRectF r(0, 0, 0, m_lineHeight);
+        if (!block.next().isValid())
+            r.adjust(0, 0, 0, document()->documentMargin());
         return r;
     }
-    if (!block.isVisible())
-        return QRectF();
-    const_cast<TranscriptLayout*>(this)->followFont();
-    // Empty: QPlainTextEdit brings the caret into view through the first row of
-    // its line's layout, and leaves a line with an empty rectangle alone. The
-    // caret is in such a line only at its start, where the insertion rule puts it.
-    QRectF r(0, 0, 0, m_lineHeight);
-    if (!block.next().isValid())
-        r.adjust(0, 0, 0, document()->documentMargin());
-    return r;
+    return QPlainTextDocumentLayout::blockBoundingRect(block);
 }
 
 QSizeF TranscriptLayout::documentSize() const
@@ -188,30 +177,21 @@ QSizeF TranscriptLayout::documentSize() const
     return size;
 }
 
-void TranscriptLayout::open(const QTextBlock& block)
-{
-    Eager eager(this);
-    blockBoundingRect(block);
-}
-
 void TranscriptLayout::release(const QTextCursor& keep)
 {
     const QTextBlock caret = keep.block();
     const QTextBlock anchor = document()->findBlock(keep.anchor());
-    std::vector<QTextCursor> kept;
-    for (const QTextCursor& c : m_opened) {
+    std::erase_if(m_opened, [&](const QTextCursor& c) {
         QTextBlock block = c.block();
-        const bool wanted = block == caret || block == anchor;
-        if (wanted && std::none_of(kept.begin(), kept.end(), [&](const QTextCursor& k) { return k.block() == block; }))
-            kept.push_back(c);
-        else if (!wanted && isLong(block)) {
-            // An empty layout, and the shaped text let go with it.
+        if (block == caret || block == anchor)
+            return false;
+        if (isLong(block)) { // an empty layout, and the shaped text let go with it
             block.layout()->setCacheEnabled(false);
             block.layout()->beginLayout();
             block.layout()->endLayout();
         }
-    }
-    m_opened = std::move(kept);
+        return true;
+    });
 }
 
 void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdded)
@@ -226,9 +206,7 @@ void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdde
     auto* moved = static_cast<Width*>(first.userData());
     if (charsRemoved == 0 && first.position() == from && last.position() == from + charsAdded && last != first
         && moved && moved->width >= 0 && !last.userData()) {
-        auto* width = new Width(m_widths);
-        width->set(moved->width);
-        last.setUserData(width);
+        last.setUserData(new Width(m_widths, moved->width));
         last = last.previous();
     }
     for (QTextBlock b = first; b.isValid(); b = b.next()) {
@@ -237,18 +215,16 @@ void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdde
         if (b == last)
             break;
     }
-    const bool wasLaidOut = !isLong(first) || first.layout()->lineCount() > 0;
+    const bool wasLazy = isDrawnLazily(first);
     QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
-    if (!wasLaidOut && first.layout()->lineCount() > 0)
+    if (wasLazy && !isDrawnLazily(first))
         m_opened.emplace_back(first); // an edit inside a long line: Qt laid it out
-    if (documentSize().width() != m_reportedWidth)
-        reportWidth();
+    reportWidth();
 }
 
 void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, QPointF topLeft, qreal left,
                                     qreal right, const PaintContext& context, int cursorWidth)
 {
-    followFont();
     const QString text = block.text();
     qreal x = topLeft.x() + document()->documentMargin();
     QChar::Script run = QChar::Script_Common;

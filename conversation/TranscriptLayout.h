@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextDocumentLayout>
+#include <QScopeGuard>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextLayout>
@@ -26,26 +27,22 @@ public:
     // Lines longer than this, in characters, are drawn lazily while only shown.
     static constexpr int LongLine = 1000;
 
-    explicit TranscriptLayout(QTextDocument* document);
-    ~TranscriptLayout() override;
+    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
 
     static bool isLong(const QTextBlock& block) { return block.isValid() && block.length() - 1 > LongLine; }
     // True for a long line without Qt's layout (QPlainTextEdit leaves it blank).
     static bool isDrawnLazily(const QTextBlock& block) { return isLong(block) && block.layout()->lineCount() == 0; }
 
-    // While one of these lives, Qt gets its own layout of any long line it asks
-    // about, as for a line of ten characters: the user is acting on the text.
-    class Eager {
-    public:
-        explicit Eager(TranscriptLayout* layout) : m_layout(layout) { ++m_layout->m_eager; }
-        ~Eager() { --m_layout->m_eager; }
-        Eager(const Eager&) = delete;
-        Eager& operator=(const Eager&) = delete;
-
-    private:
-        TranscriptLayout* m_layout;
-    };
-    void open(const QTextBlock& block);
+    // Runs `act` with Qt's own layout of any long line Qt asks about meanwhile,
+    // as for a line of ten characters: the user is acting on the text.
+    template <typename Act>
+    auto eagerly(Act act)
+    {
+        ++m_eager;
+        const auto done = qScopeGuard([this] { --m_eager; });
+        return act();
+    }
+    void open(const QTextBlock& block) { eagerly([&] { return blockBoundingRect(block); }); }
     // Lets Qt's layout of the long lines opened so far go, except the lines of
     // `keep`'s position and anchor.
     void release(const QTextCursor& keep);
@@ -78,7 +75,7 @@ private:
     QHash<int, QString> m_samples;    // a character of each script met, to measure others beside
     // How many lines have each width, in 64ths of a pixel; shared with each line's
     // Width, which outlives this layout when the document goes.
-    std::shared_ptr<std::map<int, int>> m_widths;
+    std::shared_ptr<std::map<int, int>> m_widths = std::make_shared<std::map<int, int>>();
     qreal m_reportedWidth = -1;
     bool m_reportPending = false;
     std::vector<QTextCursor> m_opened; // long lines given Qt's layout, followed through edits

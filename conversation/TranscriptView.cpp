@@ -27,45 +27,24 @@ QMimeData* TranscriptBox::createMimeDataFromSelection() const
 // for every line in a plain box (Down asks for the next line, and so on).
 bool TranscriptBox::event(QEvent* event)
 {
-    switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::ShortcutOverride:
-    case QEvent::InputMethod: {
-        bool handled = false;
-        {
-            TranscriptLayout::Eager eager(m_layout);
-            handled = QPlainTextEdit::event(event);
-        }
-        m_layout->release(textCursor());
-        return handled;
-    }
-    default:
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::ShortcutOverride && type != QEvent::InputMethod)
         return QPlainTextEdit::event(event);
-    }
+    const bool handled = m_layout->eagerly([&] { return QPlainTextEdit::event(event); });
+    m_layout->release(textCursor());
+    return handled;
 }
 
 // The pointer: the line under it gets Qt's layout first, and only that one, as
 // finding it walks through every line above it in view.
 bool TranscriptBox::viewportEvent(QEvent* event)
 {
-    QPointF at;
-    switch (event->type()) {
-    case QEvent::MouseMove:
-        if (static_cast<QMouseEvent*>(event)->buttons() == Qt::NoButton)
-            return QPlainTextEdit::viewportEvent(event);
-        [[fallthrough]];
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseButtonRelease:
-        at = static_cast<QMouseEvent*>(event)->position();
-        break;
-    case QEvent::DragMove:
-    case QEvent::Drop:
-        at = static_cast<QDropEvent*>(event)->position();
-        break;
-    default:
+    const QEvent::Type type = event->type();
+    const auto* mouse = dynamic_cast<QMouseEvent*>(event);
+    const bool acting = mouse && (type != QEvent::MouseMove || mouse->buttons() != Qt::NoButton);
+    if (!acting && type != QEvent::DragMove && type != QEvent::Drop)
         return QPlainTextEdit::viewportEvent(event);
-    }
+    const QPointF at = mouse ? mouse->position() : static_cast<QDropEvent*>(event)->position();
     m_layout->open(cursorForPosition(at.toPoint()).block());
     const bool handled = QPlainTextEdit::viewportEvent(event);
     m_layout->release(textCursor());
