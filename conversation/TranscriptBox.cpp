@@ -10,7 +10,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <iterator>
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -22,29 +22,6 @@ namespace {
 // line break: the document keeps it as the symbol that shows it.
 constexpr char16_t LoneCR = u'\u240D';
 constexpr char16_t LoneLF = u'\u240A';
-
-// Appends the line as the document holds it: CR LF as its line break, a lone CR
-// or LF as its symbol. Returns the line breaks in it.
-int appendHeld(QString& to, const QString& line)
-{
-    const qsizetype cr = line.indexOf(u'\r');
-    const qsizetype lf = line.indexOf(u'\n');
-    if (cr == line.size() - 2 && lf == line.size() - 1) { // the usual line: one CR LF, at its end
-        to.append(QStringView(line).first(line.size() - 2)).append(QChar::ParagraphSeparator);
-        return 1;
-    }
-    int breaks = 0;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == u'\r' && i + 1 < line.size() && line[i + 1] == u'\n') {
-            to.append(QChar::ParagraphSeparator);
-            ++breaks;
-            ++i;
-        } else {
-            to.append(line[i] == u'\r' ? QChar(LoneCR) : line[i] == u'\n' ? QChar(LoneLF) : line[i]);
-        }
-    }
-    return breaks;
-}
 
 } // namespace
 
@@ -136,11 +113,11 @@ void TranscriptBox::insertNow(QStringList lines)
         units += lines[--from].size();
     const bool tooMany = from > 0;
     lines.remove(0, from);
-    const QString& newest = lines.constLast();
+    std::reverse(lines.begin(), lines.end()); // newest first, as they will read
     // The caret rule: replacing the text puts the caret at 0, and it then moves
     // on by the newest line's length, formed as a signed 32-bit sum.
     const qint32 caret = 0;
-    if (newest.size() > std::numeric_limits<qint32>::max() - caret)
+    if (lines.first().size() > std::numeric_limits<qint32>::max() - caret)
         throw Error(QStringLiteral("受信欄のカーソルを動かせませんでした"),
                     QStringLiteral("行が長すぎて位置が整数の範囲を超えました。"));
 
@@ -149,33 +126,25 @@ void TranscriptBox::insertNow(QStringList lines)
     // keeps a long transcript from holding every insertion twice.
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
-    QTextCursor at(doc);
-
-    int breaks = 0;   // in the newest line
-    int inserted = 0; // lines put in
-    if (QAccessible::isActive()) {
-        // A screen reader hears each insertion as one: the lines one by one,
-        // oldest first, as they came.
-        for (const QString& line : lines) {
-            QString text;
-            breaks = appendHeld(text, line);
-            inserted += breaks;
-            at.setPosition(0);
-            at.insertText(text);
-        }
-    } else {
-        // Newest first, as they will read, in one edit.
-        qsizetype total = 0;
-        for (const QString& line : lines)
-            total += line.size();
+    const int blocks = doc->blockCount();
+    // All in one edit; while a screen reader listens, one edit a line, oldest
+    // first, so that it hears them one by one as they came.
+    const qsizetype perEdit = QAccessible::isActive() ? 1 : lines.size();
+    for (qsizetype end = lines.size(); end > 0; end -= perEdit) {
+        // The document holds a CR LF as its line break and a lone CR or LF as the
+        // symbol that shows it; the usual line has one CR LF, at its end.
         QString text;
-        text.reserve(total);
-        breaks = appendHeld(text, newest);
-        inserted = breaks;
-        for (auto it = std::next(lines.crbegin()); it != lines.crend(); ++it)
-            inserted += appendHeld(text, *it);
+        text.reserve(perEdit > 1 ? units : lines[end - 1].size());
+        for (const QString& line : lines.mid(end - perEdit, perEdit)) {
+            if (line.indexOf(u'\r') == line.size() - 2 && line.indexOf(u'\n') == line.size() - 1)
+                text.append(QStringView(line).chopped(2)).append(QChar::ParagraphSeparator);
+            else
+                text.append(QString(line).replace(QStringLiteral("\r\n"), QString(QChar::ParagraphSeparator))
+                                .replace(u'\r', LoneCR).replace(u'\n', LoneLF));
+        }
         // The last line break first, then the text in front of it: Qt keeps
         // less memory and time that way than with the break inserted last.
+        QTextCursor at(doc);
         at.beginEditBlock();
         if (text.endsWith(QChar::ParagraphSeparator)) {
             text.chop(1);
@@ -185,18 +154,15 @@ void TranscriptBox::insertNow(QStringList lines)
         at.insertText(text);
         at.endEditBlock();
     }
-    keepWithinCapacity(tooMany ? inserted : std::numeric_limits<int>::max());
+    keepWithinCapacity(tooMany ? doc->blockCount() - blocks : std::numeric_limits<int>::max());
     doc->setUndoRedoEnabled(true);
 
     // The view goes back to the top, where the new line is, as it does when an
     // edit control's text is replaced; the caret lands right after the new line.
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
-    QTextCursor after(doc);
-    const QTextBlock next = doc->findBlockByNumber(breaks);
-    after.setPosition(next.isValid() ? next.position() : doc->characterCount() - 1);
-    setTextCursor(after);
-    m_layout->release(after);
+    setCaretPosition(caret + qint32(lines.first().size()));
+    m_layout->release(textCursor());
     m_inserting = false;
 }
 
@@ -215,8 +181,8 @@ void TranscriptBox::keepWithinCapacity(int atMost)
     const bool burst = end > atMost;
     if (burst) { // a burst larger than the transcript: only its own lines may stay
         m_trimmed = true;
-        const QTextBlock kept = doc->findBlockByNumber(atMost);
-        units = kept.position() + atMost - 2; // in the edit control's units, less the break above it
+        // In the edit control's units, less the break above the first line to go.
+        units = doc->findBlockByNumber(atMost).position() + atMost - 2;
         end = atMost;
     }
     const auto fits = [&] {
@@ -226,12 +192,9 @@ void TranscriptBox::keepWithinCapacity(int atMost)
     if (fits() && (!m_trimmed || noticeThere) && !burst)
         return;
     m_trimmed = true;
-    QTextBlock first = doc->findBlockByNumber(end); // the first line to go, if any
-    while (!fits() && end > 1) { // the newest line always stays
-        first = first.isValid() ? first.previous() : doc->findBlockByNumber(end - 1);
-        --end;
-        units -= first.length() - 1 + 2;
-    }
+    while (!fits() && end > 1) // the newest line always stays
+        units -= doc->findBlockByNumber(--end).length() - 1 + 2;
+    const QTextBlock first = doc->findBlockByNumber(end); // the first line to go, if any
     QTextCursor cut(doc);
     if (noticeThere) { // the notice stays as it is
         cut.setPosition(first.position());
@@ -240,24 +203,19 @@ void TranscriptBox::keepWithinCapacity(int atMost)
         return;
     }
     cut.beginEditBlock();
-    if (first.isValid()) {
-        cut.setPosition(first.position());
-        cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    } else {
-        cut.movePosition(QTextCursor::End);
+    cut.movePosition(QTextCursor::End);
+    if (first.isValid())
+        cut.setPosition(first.position(), QTextCursor::KeepAnchor);
+    else
         cut.insertBlock();
-    }
     cut.insertText(notice);
     cut.endEditBlock();
 }
 
 QString TranscriptBox::windowsText() const
 {
-    QString text = document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar(LoneCR), u'\r');
-    text.replace(QChar(LoneLF), u'\n');
-    return text;
+    return document()->toRawText().replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"))
+        .replace(QChar(LoneCR), u'\r').replace(QChar(LoneLF), u'\n');
 }
 
 qint64 TranscriptBox::windowsLength() const
