@@ -4,6 +4,7 @@
 
 #include "conversation/TranscriptLayout.h"
 
+#include <QAccessible>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -53,7 +54,14 @@ bool TranscriptBox::viewportEvent(QEvent* event)
 
 void TranscriptBox::paintEvent(QPaintEvent* event)
 {
-    QPlainTextEdit::paintEvent(event);
+    // A magnifier or a screen reader asks Qt's accessible text interface where a
+    // character is, and it reads the line's own layout, with no hook to open the
+    // line first: while one listens, the lines in view get Qt's layout as they are
+    // painted, as in Qt's own box.
+    if (QAccessible::isActive())
+        m_layout->eagerly([&] { QPlainTextEdit::paintEvent(event); });
+    else
+        QPlainTextEdit::paintEvent(event);
     // QPlainTextEdit leaves the long lines without its layout blank: draw the
     // part of them in view.
     const QRect area = event->rect();

@@ -195,6 +195,19 @@ def main():
               f"transcript: the new line is announced as inserted text (got {inserted})")
         check("Vesk - Server -" in attention,
               f"conversation window: asks for attention when a line arrives in the background (got {attention})")
+
+        # A magnifier asks where a character of a long line is (one drawn lazily,
+        # not laid out on arrival): where it is once the caret has opened the line.
+        text = child_named(conversation, TRANSCRIPT).queryText()
+        peer.sendto(b"x" * 3000, ("127.0.0.1", 1002))
+        pump(3, lambda: text.characterCount > 3000)
+        pump(1, lambda: False)  # painted
+        shown = text.getCharacterExtents(20, pyatspi.DESKTOP_COORDS)
+        text.setCaretOffset(20)
+        pump(1, lambda: False)
+        opened = text.getCharacterExtents(20, pyatspi.DESKTOP_COORDS)
+        check(shown == opened and shown[2] > 0,
+              f"transcript: a character of a long line is where Qt's layout has it (got {shown}, opened {opened})")
     finally:
         program.terminate()
         try:
