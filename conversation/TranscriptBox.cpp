@@ -150,6 +150,11 @@ void TranscriptBox::insertNow(QStringList lines)
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
     QTextCursor at(doc);
+    // No caret while the lines go in: moving it repaints its old place, which
+    // the insertion pushes down, and Qt lays out every line above that place
+    // (two screens of them) only to find it.
+    if (!QAccessible::isActive())
+        setTextCursor(QTextCursor());
 
     int breaks = 0;   // in the newest line
     int inserted = 0; // lines put in
