@@ -126,6 +126,11 @@ void TranscriptBox::insertNow(QStringList lines)
     // keeps a long transcript from holding every insertion twice.
     QTextDocument* doc = document();
     doc->setUndoRedoEnabled(false);
+    // No caret while the lines go in: moving it repaints its old place, which
+    // the insertion pushes down, and Qt lays out every line above that place
+    // (two screens of them) only to find it.
+    if (!QAccessible::isActive())
+        setTextCursor(QTextCursor());
     const int blocks = doc->blockCount();
     // All in one edit; while a screen reader listens, one edit a line, oldest
     // first, so that it hears them one by one as they came.

@@ -79,7 +79,10 @@ _shown() { [ -n "$(window "$1")" ]; }
 # screenshot must show it at that size in device pixels: the drawn area
 # (not the black background) is exactly the window.
 expect_window() {
-  wait_until 20 _shown "$1" || fail "no window \"$1\""
+  wait_until 20 _shown "$1" || {
+    swaymsg -t get_tree 2>/dev/null | grep -o '"name": "[^"]*"' >"$work/windows.log"
+    fail "no window \"$1\""
+  }
   sleep 0.5 # drawn a moment after it is mapped
   local shell x y w h
   read -r shell x y w h <<<"$(window "$1")"
@@ -111,22 +114,27 @@ echo "== A plain UDP peer on port 1001"
 udp_peer 1001 "$work/received" 60
 
 echo "== The start window"
-mozc_is_on() {
-  ibus engine mozc-jp >/dev/null 2>&1 || true
-  [ "$(ibus engine 2>/dev/null)" = mozc-jp ]
+# "ibus engine <name>" can fail setting the keyboard layout though the engine
+# is on; asking back is what tells.
+engine_is() {
+  ibus engine "$1" >/dev/null 2>&1 || true
+  [ "$(ibus engine 2>/dev/null)" = "$1" ]
 }
-wait_until 10 mozc_is_on || fail "ibus did not take Mozc"
+# The address goes in through the plain keyboard engine: a Hankaku/Zenkaku
+# toggle would depend on Mozc's state at the moment the key lands.
+wait_until 10 engine_is xkb:us::eng || fail "ibus did not take the plain keyboard"
 "$vesk" >"$work/vesk.log" 2>&1 &
 track $!
 expect_window "Vesk -Main-" 185 130
 # wtype's first key after it connects is lost: a Shift goes first each time.
-# Mozc starts in hiragana: Hankaku/Zenkaku turns it off for the address.
-key -k Shift_L -s 100 -k Zenkaku_Hankaku 127 -k Tab 0 -k Tab 0 -k Tab 1 -M alt s -m alt
+key -k Shift_L -s 100 127 -k Tab 0 -k Tab 0 -k Tab 1 -M alt s -m alt
 
 echo "== The conversation window; 日本語 typed through IBus and Mozc"
 expect_window "Vesk - Server -" 335 236
+# Mozc starts in hiragana in the window that has the focus.
+wait_until 10 engine_is mozc-jp || fail "ibus did not take Mozc"
 # One wtype for all: the composition is committed when its keyboard goes.
-key -k Shift_L -s 100 -k Zenkaku_Hankaku -d 60 nihongo -s 200 -k space -s 200 -k Return -s 200 -M alt s -m alt
+key -k Shift_L -s 100 -d 60 nihongo -s 200 -k space -s 200 -k Return -s 200 -M alt s -m alt
 received() { [ -s "$work/received" ]; }
 wait_until 10 received || fail "the peer received nothing"
 got=$(cat "$work/received")
