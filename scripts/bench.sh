@@ -85,14 +85,14 @@ for name in "${benches[@]}"; do
   fi
 done
 
-# The Windows program: the zip's size and start-up under Wine. scripts/windows.sh
+# The Windows program: the zip's size, bursts and start-up under Wine. scripts/windows.sh
 # builds the Windows Qt the first time (about half an hour, then cached);
 # VESK_BENCH_WINDOWS=0 leaves these figures out.
-if [ "${VESK_BENCH_WINDOWS:-1}" != 0 ] && [ -x "$build/bench/bench_startup" ]; then
+if [ "${VESK_BENCH_WINDOWS:-1}" != 0 ] && [ -x "$build/bench/bench_startup" ] && [ -x "$build/bench/udp_sender" ]; then
   benches+=(windows)
   echo "== Run windows (scripts/windows.sh bench)"
   start=$SECONDS
-  if VESK_JOBS=$jobs scripts/windows.sh bench "$build/bench/bench_startup" >"$logs/windows.out" 2>"$logs/windows.err"; then
+  if VESK_JOBS=$jobs scripts/windows.sh bench "$build/bench/bench_startup" "$build/bench/udp_sender" >"$logs/windows.out" 2>"$logs/windows.err"; then
     echo "   done in $((SECONDS - start)) s"
   else
     echo "   FAILED (exit $?) after $((SECONDS - start)) s"

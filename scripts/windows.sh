@@ -56,9 +56,9 @@ build_vesk() {
         -DVESK_BUILD_TESTS=ON -DVESK_BUILD_BENCH=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
         >"$out/cross-configure.log" 2>&1 \
     || { cat "$out/cross-configure.log" >&2; die "configuring the cross build failed"; }
-  # The program, the test suites and the start-up reference; the other
-  # benchmarks measure Linux and are not built.
-  cmake --build "$cross" -j "$jobs" --target vesk tests/all minimal_qt >"$out/cross-build.log" 2>&1 \
+  # The program, the test suites, the start-up reference and the burst receiver;
+  # the other benchmarks measure Linux and are not built.
+  cmake --build "$cross" -j "$jobs" --target vesk tests/all minimal_qt bench_burst >"$out/cross-build.log" 2>&1 \
     || { grep -A20 -m2 '^FAILED:' "$out/cross-build.log" >&2 || tail -n 40 "$out/cross-build.log" >&2
          die "the cross build failed; the whole log is $out/cross-build.log"; }
   echo "   built in $((SECONDS - start)) s"
@@ -217,12 +217,14 @@ run_inputmethod() {
 
 # ----------------------------------------------------------------- benchmarks
 # Prints RESULT lines for scripts/bench.sh: the zip's and the installer's sizes,
-# the installer's silent install time under Wine, and start-up of
-# vesk.exe under Wine to its start window mapped, beside a minimal Qt Widgets
-# program built and run the same way. $1 is the Linux bench_startup program.
+# the installer's silent install time under Wine, bursts from the Linux sender
+# into bench_burst.exe under Wine, and start-up of vesk.exe under Wine to its
+# start window mapped, beside a minimal Qt Widgets program built and run the same
+# way. $1 is the Linux bench_startup program, $2 the Linux udp_sender.
 bench() {
-  local bench_startup=$1
+  local bench_startup=$1 udp_sender=$2
   [ -x "$bench_startup" ] || die "no bench_startup at $bench_startup"
+  [ -x "$udp_sender" ] || die "no udp_sender at $udp_sender"
   local zip_kib minimal_kib scratch
   zip_kib=$(du -k "$portable_zip" | cut -f1)
   # The reference: the same deployment of the minimal program, zipped the same way.
@@ -239,6 +241,16 @@ bench() {
   times=$(timeout 300 bash tests/windows/install_time.sh "$setup_exe") || die "timing the installer under Wine failed"
   echo "RESULT | silent install under Wine (median of 5) | ${times% *} | ${times#* } | silent uninstall under Wine | ms | -"
   local status=0
+  # The stock ceiling of the receive buffer for the bursts, as scripts/bench.sh
+  # sets for bench_burst: Wine hands SO_RCVBUF to Linux, where it binds root too.
+  deploy "$(built bench_burst.exe)" "$scratch/burst"
+  rmem_saved=$(sysctl -n net.core.rmem_max)
+  trap '"${as_root[@]}" sysctl -qw net.core.rmem_max="$rmem_saved"' EXIT
+  "${as_root[@]}" sysctl -qw net.core.rmem_max=212992
+  timeout 900 tests/isolated.sh bash tests/windows/burst.sh "$udp_sender" "$scratch/burst/bench_burst.exe" \
+    || status=$?
+  "${as_root[@]}" sysctl -qw net.core.rmem_max="$rmem_saved"
+  trap - EXIT
   timeout 900 tests/isolated.sh bash tests/windows/startup.sh "$bench_startup" \
     "$portable_dir/vesk.exe" "$scratch/minimal/minimal_qt.exe" || status=$?
   rm -rf "$scratch"
@@ -272,10 +284,10 @@ case "$mode" in
     run_inputmethod
     ;;
   bench)
-    [ $# -eq 2 ] || die "usage: $0 bench <bench_startup program>"
+    [ $# -eq 3 ] || die "usage: $0 bench <bench_startup program> <udp_sender program>"
     scripts/setup.sh windows >&2
     { build_qt; build_vesk; package; } >&2
-    bench "$2"
+    bench "$2" "$3"
     ;;
-  *) die "usage: $0 [all|build|inputmethod|bench <bench_startup program>]" ;;
+  *) die "usage: $0 [all|build|inputmethod|bench <bench_startup program> <udp_sender program>]" ;;
 esac
