@@ -1,6 +1,8 @@
 #include "app/InputMethod.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QList>
 #include <QtGlobal>
 
@@ -65,5 +67,17 @@ void useDesktopInputMethod()
 void useDesktopInputMethod() {}
 
 #endif
+
+void recheckInputMethodWhenGone(QObject* window)
+{
+    // A widget says it is destroyed before its boxes go: look once they have.
+    QObject::connect(
+        window, &QObject::destroyed, qApp,
+        [] {
+            if (!QCoreApplication::closingDown()) // nothing to look at as the program ends
+                QGuiApplication::inputMethod()->update(Qt::ImEnabled);
+        },
+        Qt::QueuedConnection);
+}
 
 } // namespace vesk

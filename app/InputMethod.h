@@ -1,5 +1,7 @@
 #pragma once
 
+class QObject;
+
 namespace vesk {
 
 // Qt 6 on X11 reads only QT_IM_MODULE, while desktops often announce their input
@@ -10,5 +12,12 @@ namespace vesk {
 // Wayland desktops: Windows and macOS keep their own input method.
 // Call before the QApplication is made.
 void useDesktopInputMethod();
+
+// Qt 6.4 keeps listening to a window that had the focus when it was closed: as
+// its boxes are deleted, it tells the input method that nothing takes text, and
+// Windows' input method is switched off for the window that has the focus (a
+// commit from it is then dropped). Once `window` is gone, this has Qt look at
+// the focused box again. For a window that closes as another one opens.
+void recheckInputMethodWhenGone(QObject* window);
 
 } // namespace vesk

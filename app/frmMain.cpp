@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/InputMethod.h"
 #include "conversation/frmVesk.h"
 #include "platform/forms/CommandButton.h"
 #include "platform/forms/ErrorReport.h"
@@ -65,6 +66,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent)
 frmMain* frmMain::showFresh()
 {
     auto* w = new frmMain;
+    vesk::recheckInputMethodWhenGone(w);
     w->show();
     w->txtIP[0]->setFocus();
     return w;
@@ -78,6 +80,7 @@ void frmMain::cmdStart_Click()
     auto conversation = std::make_unique<frmVesk>(role);
     // Leaving the conversation with End brings a fresh start window back.
     connect(conversation.get(), &frmVesk::Ended, [] { showFresh(); });
+    vesk::recheckInputMethodWhenGone(conversation.get());
     conversation->Show({txtIP[0]->text(), txtIP[1]->text(), txtIP[2]->text(), txtIP[3]->text()});
     conversation.release(); // deletes itself when unloaded
     close();

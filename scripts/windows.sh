@@ -8,10 +8,10 @@
 #      build/windows/vesk-<version>-setup.exe (NSIS);
 #   4. runs the Qt Test suites built for Windows under Wine; installs the program
 #      under Wine over an older version and runs the installed vesk.exe against
-#      the Linux build over UDP on 127.0.0.1, then uninstalls it.
-# "inputmethod" types Japanese into vesk.exe through an X input method instead:
-# Wine's notepad gets it, while vesk.exe gets the commit only now and then, so it
-# is not part of "all" until that is solved.
+#      the Linux build over UDP on 127.0.0.1, then uninstalls it; types 日本語
+#      into vesk.exe through an X input method (ibus with Anthy), Wine's notepad
+#      first as the control, and a plain UDP peer checks the bytes sent.
+# "inputmethod" runs only the last of these.
 # Wine is not Windows: what only a real Windows machine shows is not tested here.
 #
 # VESK_WINDOWS_CACHE=<dir> keeps the Windows Qt there instead of ~/.cache/vesk.
@@ -268,6 +268,7 @@ case "$mode" in
     build_linux_peer
     run_suites
     run_installer
+    run_inputmethod
     echo "== Windows: the zip is $portable_zip, the installer $setup_exe"
     ;;
   build)

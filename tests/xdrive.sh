@@ -19,6 +19,7 @@
 #   enter_loopback WINDOW [paste]  fills in the start window's address with
 #                             127.0.0.1, typed (or pasted: past an input method
 #                             that starts in hiragana)
+#   copied_by COMMAND...      what COMMAND (keys that copy) puts on the clipboard
 #   transcript_of WINDOW      the conversation window's transcript, as copied
 #   expect_transcript WINDOW TEXT  waits until the transcript reads exactly TEXT
 #   udp_peer PORT FILE [SECS] a plain UDP peer on 127.0.0.1:PORT: FILE gets the
@@ -219,13 +220,17 @@ enter_loopback() {
 # Read as a person would copy it (line breaks as "\n", whatever the platform
 # puts on the clipboard). An empty box copies nothing: what is still the mark
 # put there before after a moment reads as empty.
-transcript_of() {
+copied_by() {
   local mark="(nothing copied $RANDOM)"
   _xdrive_set_clipboard "$mark"
+  "$@"
+  if wait_until 3 _xdrive_clipboard_is_not "$mark"; then _xdrive_clipboard; fi
+}
+
+transcript_of() {
   focus "$1"
   click "$1" conversation.transcript
-  xdotool key ctrl+a ctrl+c
-  if wait_until 3 _xdrive_clipboard_is_not "$mark"; then _xdrive_clipboard; fi
+  copied_by xdotool key ctrl+a ctrl+c
 }
 
 expect_transcript() {
