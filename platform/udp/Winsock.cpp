@@ -189,8 +189,11 @@ void Winsock::SendBytes(const QByteArray& payload)
     int systemError = socketerrors::lastSystemError();
 #ifdef Q_OS_LINUX
     // Linux also reports an earlier datagram's "port unreachable" on the next
-    // call, which is not this one's failure: the reading thread tells it.
-    if (sent < 0 && systemError == ECONNREFUSED) {
+    // call, which is not this one's failure: the reading thread tells it. Each
+    // refused call takes one such answer, and the answers to datagrams sent
+    // just before may come in between, so this is tried a few times. An
+    // unconnected socket is never refused for the datagram it is sending.
+    for (int tries = 0; sent < 0 && systemError == ECONNREFUSED && tries < 16; ++tries) {
         socketerrors::clearSystemError();
         sent = m_socket->writeDatagram(payload, QHostAddress(*host), quint16(m_remotePort));
         systemError = socketerrors::lastSystemError();
