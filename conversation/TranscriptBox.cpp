@@ -131,6 +131,13 @@ void TranscriptBox::insertNow(QStringList lines)
     // (two screens of them) only to find it.
     if (!QAccessible::isActive())
         setTextCursor(QTextCursor());
+    // Room first, then the lines: Qt compacts its whole text when an edit
+    // ends with much text gone and its buffer nearly full, which a cut right
+    // after a compacting insertion meets again. At least these lines come.
+    if (!tooMany)
+        keepWithinCapacity(std::numeric_limits<int>::max(), units,
+                           int(std::count_if(lines.cbegin(), lines.cend(),
+                                             [](const QString& l) { return l.endsWith(QStringLiteral("\r\n")); })));
     const int blocks = doc->blockCount();
     // All in one edit; while a screen reader listens, one edit a line, oldest
     // first, so that it hears them one by one as they came.
@@ -174,7 +181,7 @@ void TranscriptBox::insertNow(QStringList lines)
 // Newest lines first, as many as fit with the notice, then the notice: once the
 // oldest lines have gone it is always the one line at the bottom, whatever the
 // user did around it.
-void TranscriptBox::keepWithinCapacity(int atMost)
+void TranscriptBox::keepWithinCapacity(int atMost, qint64 comingUnits, int comingLines)
 {
     QTextDocument* doc = document();
     const QString notice = droppedNotice();
@@ -191,8 +198,10 @@ void TranscriptBox::keepWithinCapacity(int atMost)
         end = atMost;
     }
     const auto fits = [&] {
-        return m_trimmed ? units + 2 + notice.size() <= m_capacity && end + 1 <= m_lineCapacity
-                         : units <= m_capacity && end <= m_lineCapacity;
+        const qint64 room = m_capacity - comingUnits;
+        const int lineRoom = m_lineCapacity - comingLines;
+        return m_trimmed ? units + 2 + notice.size() <= room && end + 1 <= lineRoom
+                         : units <= room && end <= lineRoom;
     };
     if (fits() && (!m_trimmed || noticeThere) && !burst)
         return;

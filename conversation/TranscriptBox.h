@@ -63,7 +63,8 @@ protected:
 
 private:
     void insertNow(QStringList lines); // oldest first
-    void keepWithinCapacity(int atMost); // lines that may stay
+    // Lines that may stay, and what is about to come in on top.
+    void keepWithinCapacity(int atMost, qint64 comingUnits = 0, int comingLines = 0);
     void fitVerticalRange();
 
     TranscriptLayout* m_layout;
