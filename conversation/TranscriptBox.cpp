@@ -47,6 +47,7 @@ TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
     // their layout, which a long line there shown lazily does not have: it
     // would scroll on past the end. Count them by their height instead.
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &TranscriptBox::fitVerticalRange);
+    connect(&m_nextFrame, &QTimer::timeout, this, [this] { viewport()->setUpdatesEnabled(true); });
 
     // Wherever else the caret goes (the user, a screen reader, a program), its
     // line gets Qt's layout; the line it left lets it go.
@@ -56,22 +57,6 @@ TranscriptBox::TranscriptBox(QWidget* parent) : QPlainTextEdit(parent)
         m_layout->open(textCursor().block());
         m_layout->release(textCursor());
     });
-}
-
-void TranscriptBox::fitVerticalRange()
-{
-    const QTextDocument* doc = document();
-    const qreal visible = viewport()->height() - doc->documentMargin() - 1;
-    qreal y = 0;
-    int fromBottom = 0; // whole lines that fit at the bottom, each one row (no wrapping)
-    for (QTextBlock b = doc->lastBlock(); b.isValid() && (y += blockBoundingRect(b).height()) <= visible;
-         b = b.previous())
-        ++fromBottom;
-    const int top = qMax(0, doc->lineCount() - fromBottom);
-    if (verticalScrollBar()->maximum() != top) {
-        verticalScrollBar()->setRange(0, top); // comes back here, then finds it right
-        verticalScrollBar()->setPageStep(fromBottom);
-    }
 }
 
 QString TranscriptBox::droppedNotice() const
@@ -105,6 +90,7 @@ void TranscriptBox::endBatch()
 
 void TranscriptBox::insertNow(QStringList lines)
 {
+    holdRepaint();
     // Lines of a burst that could not stay even alone go before they are put
     // in, and with them all that is older: a burst larger than the transcript
     // never makes its text larger.
@@ -131,9 +117,8 @@ void TranscriptBox::insertNow(QStringList lines)
     // (two screens of them) only to find it.
     if (!QAccessible::isActive())
         setTextCursor(QTextCursor());
-    // Room first, then the lines: Qt compacts its whole text when an edit
-    // ends with much text gone and its buffer nearly full, which a cut right
-    // after a compacting insertion meets again. At least these lines come.
+    // Room first, for at least these lines: Qt compacts its whole text when an
+    // edit ends with much gone, and a cut right after would compact it again.
     if (!tooMany)
         keepWithinCapacity(std::numeric_limits<int>::max(), units,
                            int(std::count_if(lines.cbegin(), lines.cend(),

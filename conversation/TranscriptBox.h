@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTimer>
 
 namespace vesk {
 
@@ -66,6 +68,7 @@ private:
     // Lines that may stay, and what is about to come in on top.
     void keepWithinCapacity(int atMost, qint64 comingUnits = 0, int comingLines = 0);
     void fitVerticalRange();
+    void holdRepaint();
 
     TranscriptLayout* m_layout;
     int m_batchDepth = 0;
@@ -74,6 +77,8 @@ private:
     int m_lineCapacity = DefaultLineCapacity;
     bool m_trimmed = false;   // the oldest lines have gone: the notice stays at the bottom
     bool m_inserting = false; // the caret moves by the insertion rule, not by the user
+    QElapsedTimer m_lastPaint;
+    QTimer m_nextFrame; // the view held until then
 };
 
 } // namespace vesk

@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTextBlock>
 
 namespace vesk {
@@ -52,8 +53,38 @@ bool TranscriptBox::viewportEvent(QEvent* event)
     return handled;
 }
 
+void TranscriptBox::fitVerticalRange()
+{
+    const QTextDocument* doc = document();
+    const qreal visible = viewport()->height() - doc->documentMargin() - 1;
+    qreal y = 0;
+    int fromBottom = 0; // whole lines that fit at the bottom, each one row (no wrapping)
+    for (QTextBlock b = doc->lastBlock(); b.isValid() && (y += blockBoundingRect(b).height()) <= visible;
+         b = b.previous())
+        ++fromBottom;
+    const int top = qMax(0, doc->lineCount() - fromBottom);
+    if (verticalScrollBar()->maximum() != top) {
+        verticalScrollBar()->setRange(0, top); // comes back here, then finds it right
+        verticalScrollBar()->setPageStep(fromBottom);
+    }
+}
+
+// At most one repaint a frame: under a flood every turn changes the whole
+// view, more often than a screen shows it, and painting was a third of the
+// window's time. What the view missed is painted at the next frame.
+void TranscriptBox::holdRepaint()
+{
+    constexpr qint64 FrameNs = 16'666'667;
+    if (m_nextFrame.isActive() || !m_lastPaint.isValid() || m_lastPaint.nsecsElapsed() >= FrameNs)
+        return;
+    viewport()->setUpdatesEnabled(false);
+    m_nextFrame.setSingleShot(true);
+    m_nextFrame.start(int((FrameNs - m_lastPaint.nsecsElapsed()) / 1'000'000) + 1);
+}
+
 void TranscriptBox::paintEvent(QPaintEvent* event)
 {
+    m_lastPaint.start();
     // A magnifier or a screen reader asks Qt's accessible text interface where a
     // character is, and it reads the line's own layout, with no hook to open the
     // line first: while one listens, the lines in view get Qt's layout as they are

@@ -29,6 +29,7 @@ private slots:
     void caretCountsLineBreaksAsTwo();
     void nestedBatchesFlushOnceAtTheEnd();
     void newLineIsInViewEvenAfterScrolling();
+    void lineRightAfterAPaintIsPaintedAtTheNextFrame();
     void capDropsTheOldestAndSaysSoOnce_data();
     void capDropsTheOldestAndSaysSoOnce();
     void capEdges_data();
@@ -178,6 +179,25 @@ void TestTranscript::newLineIsInViewEvenAfterScrolling()
     QCOMPARE(box.verticalScrollBar()->value(), 0);
     QCOMPARE(box.horizontalScrollBar()->value(), 0);
     QCOMPARE(box.cursorForPosition(QPoint(2, 2)).block().text(), u"相手>> new"_s);
+}
+
+// Under a flood the view is painted at most once a frame; what came in
+// between is still painted, once the frame is over.
+void TestTranscript::lineRightAfterAPaintIsPaintedAtTheNextFrame()
+{
+    TranscriptBox box;
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"1"_s));
+    box.viewport()->repaint();
+    struct : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override { return (paints += event->type() == QEvent::Paint, false); }
+    } counter;
+    box.viewport()->installEventFilter(&counter);
+    box.insertLine(vesk::transcriptLine(vesk::kPartnerLabel, u"2"_s));
+    QTRY_VERIFY(counter.paints > 0);
+    QVERIFY(box.viewport()->updatesEnabled());
 }
 
 void TestTranscript::capDropsTheOldestAndSaysSoOnce_data()
