@@ -2,7 +2,9 @@
 // the socket component and into a plain QUdpSocket that only counts, with the
 // system's receive buffer an ordinary user gets: how many arrive, in order, and
 // how fast. Each burst once into an idle window's thread and once while that
-// thread is busy (a long paint, a drag) as the burst comes. Figures only.
+// thread is busy (a long paint, a drag) as the burst comes. On Linux a bare
+// recvmmsg loop on a thread of its own, the least any program can do, shows
+// what the machine itself allows. Figures only.
 // Usage: bench_burst <udp_sender | -> [runs]
 // scripts/bench.sh runs it as an ordinary user with the stock net.core.rmem_max.
 // With "-" the bursts come from outside, as for the Windows build under Wine,
@@ -26,6 +28,12 @@
 #include <vector>
 
 #ifdef Q_OS_LINUX
+#include <atomic>
+#include <thread>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -36,6 +44,11 @@ constexpr qint64 IdleMs = 500;   // nothing new for this long: the burst is over
 constexpr qint64 FirstMs = 5000; // nothing at all for this long: the burst is lost
 constexpr qint64 BusyMs = 300;   // the window's thread away, as in a long paint
 constexpr qint64 CapMs = 30000;
+#ifdef Q_OS_LINUX
+constexpr int Kinds = 3; // the component, a plain QUdpSocket, a bare reader
+#else
+constexpr int Kinds = 2;
+#endif
 
 struct Burst {
     int count;
@@ -55,6 +68,7 @@ struct Receiver {
     bool inOrder = true;
     qint64 buffer = 0;
     std::function<void()> release;
+    std::function<void()> sync; // counts taken on another thread, brought over
 
     void arrived(const QByteArray& d)
     {
@@ -97,6 +111,74 @@ void bindPlain(Receiver& r, std::unique_ptr<QUdpSocket>& s)
     r.release = [&s] { s.reset(); };
 }
 
+#ifdef Q_OS_LINUX
+// Nothing but the system calls: waits for the socket, drains it 64 datagrams at a
+// time, checks their numbers.
+struct Bare {
+    int fd = -1;
+    std::atomic<bool> stop{false};
+    std::atomic<int> delivered{0};
+    std::atomic<bool> inOrder{true};
+    std::thread thread;
+    ~Bare()
+    {
+        stop = true;
+        if (thread.joinable())
+            thread.join();
+        ::close(fd);
+    }
+};
+
+void bindBare(Receiver& r, std::unique_ptr<Bare>& b)
+{
+    b = std::make_unique<Bare>();
+    Bare* const p = b.get();
+    p->fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int size = 1 << 30; // as much as the system gives
+    ::setsockopt(p->fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    socklen_t length = sizeof size;
+    ::getsockopt(p->fd, SOL_SOCKET, SO_RCVBUF, &size, &length);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(Port);
+    if (::bind(p->fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+        std::perror("bench_burst: bind");
+    p->thread = std::thread([p] {
+        constexpr int Batch = 64;
+        std::vector<char> slab(std::size_t(Batch) * 65536);
+        mmsghdr messages[Batch];
+        iovec parts[Batch];
+        for (int i = 0; i < Batch; ++i) {
+            parts[i] = {slab.data() + std::size_t(i) * 65536, 65536};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        int last = -1;
+        while (!p->stop) {
+            pollfd f{p->fd, POLLIN, 0};
+            if (::poll(&f, 1, 20) <= 0)
+                continue;
+            const int got = ::recvmmsg(p->fd, messages, Batch, MSG_DONTWAIT, nullptr);
+            for (int i = 0; i < got; ++i) {
+                const int n = QByteArray(slab.data() + std::size_t(i) * 65536, 8).toInt();
+                if (n <= last)
+                    p->inOrder = false;
+                last = n;
+            }
+            if (got > 0)
+                p->delivered += got;
+        }
+    });
+    r.buffer = size;
+    r.sync = [&r, p] {
+        r.delivered = p->delivered;
+        r.inOrder = p->inOrder;
+    };
+    r.release = [&b] { b.reset(); };
+}
+#endif
+
 Result run(Receiver& r, const QString& sender, const Burst& b, bool busy)
 {
     QProcess process;
@@ -115,11 +197,13 @@ Result run(Receiver& r, const QString& sender, const Burst& b, bool busy)
         }
     }
     QTimer tick; // wakes the wait so that the end of the burst is noticed
-    tick.start(20);
+    tick.start(r.sync ? 1 : 20); // and often, to time a count taken elsewhere
     qint64 lastArrivalNs = 0, lastChangeMs = clock.elapsed();
     int seen = 0;
     while (r.delivered < b.count) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (r.sync)
+            r.sync();
         const qint64 now = clock.elapsed();
         if (r.delivered != seen) {
             seen = r.delivered;
@@ -186,9 +270,9 @@ int main(int argc, char** argv)
     for (const Burst& b : {Burst{10000, 100}, Burst{2000, 4000}}) {
         const QString burst = QStringLiteral("%1 x %2 B").arg(b.count).arg(b.bytes);
         for (bool busy : {false, true}) {
-            double rates[2] = {};
-            int delivered[2] = {};
-            for (int kind = 0; kind < 2; ++kind) {
+            double rates[3] = {};
+            int delivered[3] = {};
+            for (int kind = 0; kind < Kinds; ++kind) {
                 std::vector<int> got;
                 std::vector<double> rate;
                 bool inOrder = true;
@@ -197,9 +281,14 @@ int main(int argc, char** argv)
                     Receiver r;
                     std::unique_ptr<vesk::Winsock> component;
                     std::unique_ptr<QUdpSocket> plain;
+#ifdef Q_OS_LINUX
+                    std::unique_ptr<Bare> bare;
+                    if (kind == 2)
+                        bindBare(r, bare);
+#endif
                     if (kind == 0)
                         bindComponent(r, component);
-                    else
+                    else if (kind == 1)
                         bindPlain(r, plain);
                     const Result res = run(r, sender, b, busy);
                     got.push_back(res.delivered);
@@ -211,14 +300,18 @@ int main(int argc, char** argv)
                 delivered[kind] = median(got);
                 rates[kind] = median(rate);
                 std::printf("%-28s %-14s %-6s %10lld %10d %9s %12.0f\n",
-                            kind == 0 ? "socket component" : "plain QUdpSocket", qPrintable(burst),
+                            kind == 0 ? "socket component" : kind == 1 ? "plain QUdpSocket" : "bare recvmmsg thread",
+                            qPrintable(burst),
                             busy ? "busy" : "idle", qlonglong(buffer), delivered[kind], inOrder ? "yes" : "NO",
                             rates[kind]);
             }
             const char* when = busy ? "window busy" : "window idle";
-            std::printf("RESULT | burst of %s, %s: delivered / sent | %.3f | 1 | target; plain QUdpSocket %.3f | "
+            const QString bare = Kinds > 2 ? QStringLiteral("; bare recvmmsg thread %1").arg(delivered[2] / double(b.count), 0, 'f', 3)
+                                           : QString();
+            std::printf("RESULT | burst of %s, %s: delivered / sent | %.3f | 1 | target; plain QUdpSocket %.3f%s | "
                         "ratio | >=1\n",
-                        qPrintable(burst), when, delivered[0] / double(b.count), delivered[1] / double(b.count));
+                        qPrintable(burst), when, delivered[0] / double(b.count), delivered[1] / double(b.count),
+                        qPrintable(bare));
             std::printf("RESULT | burst of %s, %s: rate | %.0f | %.0f | plain QUdpSocket, same buffer | datagrams/s "
                         "| -\n",
                         qPrintable(burst), when, rates[0], rates[1]);
