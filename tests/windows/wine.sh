@@ -26,17 +26,45 @@ wine_pass_qt_environment() {
 
 wine_start() {
   command -v wine >/dev/null || { echo "wine is not installed" >&2; return 1; }
+  # Wine's first boot of a fresh prefix now and then ends half done, leaving no
+  # kernel32.dll behind ("could not load kernel32.dll"). Such a prefix is
+  # useless, so it is made again from nothing, once, with what went wrong shown.
+  local attempt
+  for attempt in 1 2; do
+    wine_boot && return 0
+    [ "$attempt" -eq 1 ] || break
+    if [ -n "${wine_fresh:-}" ]; then
+      echo "   the fresh Wine prefix did not boot; making it again" >&2
+      wineserver -k 2>/dev/null || true
+      timeout 30 wineserver -w 2>/dev/null || true
+      rm -rf "$WINEPREFIX"
+    else
+      echo "   the Wine prefix did not boot; booting it again" >&2
+    fi
+  done
+  echo "wineboot failed" >&2
+  return 1
+}
+
+# One boot: ends a wineserver left running for the prefix, starts one here and
+# boots the prefix, creating it the first time (wine_fresh says whether it did).
+wine_boot() {
   wineserver -k 2>/dev/null || true
   timeout 30 wineserver -w || { echo "a wineserver for $WINEPREFIX did not end" >&2; return 1; }
   mkdir -p "$WINEPREFIX"
-  [ -f "$WINEPREFIX/system.reg" ] || echo "   creating the Wine prefix $WINEPREFIX"
+  wine_fresh=
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wine_fresh=1
+    echo "   creating the Wine prefix $WINEPREFIX"
+  fi
   wineserver -p >/dev/null 2>&1 </dev/null
-  # Boots the prefix (creating it the first time) and starts its background
-  # services now, with their output in a file: started later by a test program,
-  # they would keep that program's output pipe open, and its reader waiting.
+  # Boots the prefix and starts its background services now, with their output
+  # in a file: started later by a test program, they would keep that program's
+  # output pipe open, and its reader waiting. Wine's errors about loading and
+  # booting go there too, for when the boot fails.
   local log="$WINEPREFIX/wineboot.log"
-  timeout 300 wine wineboot >"$log" 2>&1 </dev/null ||
-    { cat "$log" >&2; echo "wineboot failed" >&2; return 1; }
+  WINEDEBUG=-all,err+module,err+environ,err+wineboot timeout 300 wine wineboot >"$log" 2>&1 </dev/null ||
+    { cat "$log" >&2; return 1; }
 }
 
 wine_stop() {
