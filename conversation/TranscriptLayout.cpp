@@ -181,15 +181,18 @@ void TranscriptLayout::release(const QTextCursor& keep)
 {
     const QTextBlock caret = keep.block();
     const QTextBlock anchor = document()->findBlock(keep.anchor());
+    // To place the caret, Qt analyses the whole of its line, drawn lazily or
+    // not, and keeps that (a copy of the text and more, over ten bytes a
+    // character) until the line changes: it goes like an opened line's layout.
+    if (isDrawnLazily(caret) && std::none_of(m_opened.cbegin(), m_opened.cend(),
+                                             [&](const QTextCursor& c) { return c.block() == caret; }))
+        m_opened.emplace_back(caret);
     std::erase_if(m_opened, [&](const QTextCursor& c) {
         QTextBlock block = c.block();
         if (block == caret || block == anchor)
             return false;
-        if (isLong(block)) { // an empty layout, and the shaped text let go with it
-            block.layout()->setCacheEnabled(false);
-            block.layout()->beginLayout();
-            block.layout()->endLayout();
-        }
+        if (isLong(block)) // no layout, and the analysed text let go with it
+            block.layout()->setText(QString()); // a line's layout takes its text from the line
         return true;
     });
 }
