@@ -1,7 +1,6 @@
 #include "conversation/TranscriptLayout.h"
 
 #include <QFontMetricsF>
-#include <QPainter>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -12,13 +11,9 @@
 
 namespace vesk {
 
-namespace {
-
-constexpr qsizetype PieceLength = 64; // characters shaped together when drawn lazily: more than a view shows
-
 // Shapes `layout` as one line the way QPlainTextDocumentLayout does: no
 // wrapping, the leading included.
-void layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults)
+void TranscriptLayout::layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults)
 {
     QTextOption option = defaults;
     option.setWrapMode(QTextOption::NoWrap);
@@ -29,8 +24,6 @@ void layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults)
     line.setPosition(QPointF(0, 0));
     layout.endLayout();
 }
-
-} // namespace
 
 // The width of a line, counted into the layout's table while the line lives.
 struct TranscriptLayout::Width : QTextBlockUserData {
@@ -223,42 +216,6 @@ void TranscriptLayout::documentChanged(int from, int charsRemoved, int charsAdde
     if (wasLazy && !isDrawnLazily(first))
         m_opened.emplace_back(first); // an edit inside a long line: Qt laid it out
     reportWidth();
-}
-
-void TranscriptLayout::drawLongLine(QPainter* painter, const QTextBlock& block, QPointF topLeft, qreal left,
-                                    qreal right, const PaintContext& context, int cursorWidth)
-{
-    const QString text = block.text();
-    qreal x = topLeft.x() + document()->documentMargin();
-    QChar::Script run = QChar::Script_Common;
-    for (qsizetype start = 0; start < text.size() && x <= right;) {
-        // Pieces of about PieceLength units, each starting on a character of
-        // a script of its own (never a space, nor the second half of a
-        // surrogate pair): shaped alone, every character then takes the font
-        // it takes in the whole line.
-        qsizetype end = std::min(text.size(), start + PieceLength);
-        while (end < text.size() && text[end].script() <= QChar::Script_Common)
-            ++end;
-        const qreal width = widthOf(text, start, end, run);
-        if (x + width >= left) {
-            QTextLayout piece(text.sliced(start, end - start), m_font);
-            piece.setCacheEnabled(true); // shaped once, for laying out and drawing
-            layOutAsOneLine(piece, document()->defaultTextOption());
-            const int from = block.position() + int(start);
-            QList<QTextLayout::FormatRange> ranges;
-            for (const Selection& selection : context.selections) {
-                const int a = qMax(selection.cursor.selectionStart() - from, 0);
-                const int b = qMin(selection.cursor.selectionEnd() - from, int(end - start));
-                if (b > a)
-                    ranges.append({a, b - a, selection.format});
-            }
-            piece.draw(painter, QPointF(x, topLeft.y()), ranges);
-            if (start == 0 && context.cursorPosition == block.position())
-                piece.drawCursor(painter, QPointF(x, topLeft.y()), 0, cursorWidth);
-        }
-        x += width;
-        start = end;
-    }
 }
 
 } // namespace vesk

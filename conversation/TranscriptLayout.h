@@ -60,6 +60,7 @@ protected:
 
 private:
     struct Width;
+    static void layOutAsOneLine(QTextLayout& layout, const QTextOption& defaults);
     void followFont();
     qreal widthOf(QStringView text, qsizetype from, qsizetype to, QChar::Script& run);
     qreal advance(QStringView text, qsizetype& i, QChar::Script& run);
