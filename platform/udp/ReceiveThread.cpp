@@ -1,7 +1,8 @@
 #include "platform/udp/ReceiveThread.h"
 
+#include "platform/udp/SocketErrors.h"
+
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -10,17 +11,12 @@
 #include <winsock2.h>
 #else
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
-#include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
-#include <arpa/inet.h>
-#include <linux/errqueue.h>
 #include <netinet/in.h>
-#include <netinet/ip_icmp.h>
 #endif
 
 namespace vesk {
@@ -34,11 +30,8 @@ constexpr std::size_t BatchSize = 64;
 constexpr int ReadSize = 65536;
 
 #ifdef Q_OS_WIN
-SOCKET native(qintptr s) { return SOCKET(s); }
-int lastError() { return WSAGetLastError(); }
 bool interrupted(int error) { return error == WSAEINTR; }
 #else
-int lastError() { return errno; }
 bool interrupted(int error) { return error == EINTR; }
 #endif
 
@@ -55,7 +48,7 @@ ReceiveThread::ReceiveThread(qintptr descriptor, std::function<void()> arrived,
     ::setsockopt(int(descriptor), SOL_IP, IP_RECVERR, &on, sizeof on);
 #endif
     if (!openWakeUp())
-        throw std::system_error(lastError(), std::system_category(), "wake-up channel");
+        throw std::system_error(socketerrors::lastSystemError(), std::system_category(), "wake-up channel");
     m_thread = std::thread([this] { run(); });
 }
 
@@ -64,95 +57,7 @@ ReceiveThread::~ReceiveThread()
     m_stop.store(true);
     wakeUp();
     m_thread.join();
-#ifdef Q_OS_WIN
-    closesocket(native(m_wakeRead));
-#else
-    ::close(int(m_wakeRead));
-    ::close(int(m_wakeWrite));
-#endif
-}
-
-bool ReceiveThread::openWakeUp()
-{
-#ifdef Q_OS_WIN
-    // WSAPoll waits on sockets only: a loopback socket that sends to itself.
-    const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET)
-        return false;
-    sockaddr_in self{};
-    self.sin_family = AF_INET;
-    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof self;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0
-        || ::getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0
-        || ::connect(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
-        const int error = WSAGetLastError();
-        closesocket(s);
-        WSASetLastError(error);
-        return false;
-    }
-    m_wakeRead = m_wakeWrite = qintptr(s);
-    return true;
-#else
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    m_wakeRead = fds[0];
-    m_wakeWrite = fds[1];
-    return true;
-#endif
-}
-
-void ReceiveThread::wakeUp()
-{
-    const char byte = 1;
-#ifdef Q_OS_WIN
-    ::send(native(m_wakeWrite), &byte, 1, 0);
-#else
-    [[maybe_unused]] const auto written = ::write(int(m_wakeWrite), &byte, 1);
-#endif
-}
-
-void ReceiveThread::drainWakeUp()
-{
-    char bytes[16];
-#ifdef Q_OS_WIN
-    while (::recv(native(m_wakeRead), bytes, sizeof bytes, 0) > 0) {
-    }
-#else
-    while (::read(int(m_wakeRead), bytes, sizeof bytes) > 0) {
-    }
-#endif
-}
-
-void ReceiveThread::readErrors()
-{
-#ifdef Q_OS_LINUX
-    for (;;) {
-        sockaddr_in destination{};
-        char control[512];
-        char data[1];
-        iovec part{data, sizeof data};
-        msghdr message{};
-        message.msg_name = &destination;
-        message.msg_namelen = sizeof destination;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        if (::recvmsg(int(m_socket), &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-            return;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
-                continue;
-            sock_extended_err error{};
-            std::memcpy(&error, CMSG_DATA(c), sizeof error);
-            if (error.ee_origin == SO_EE_ORIGIN_ICMP && error.ee_type == ICMP_DEST_UNREACH
-                && error.ee_code == ICMP_PORT_UNREACH && destination.sin_family == AF_INET)
-                m_unreachable(ntohl(destination.sin_addr.s_addr), ntohs(destination.sin_port));
-        }
-    }
-#endif
+    closeWakeUp();
 }
 
 bool ReceiveThread::takeInto(std::deque<QByteArray>& to)
@@ -250,7 +155,7 @@ void ReceiveThread::run()
         }
         // While full only the wake-up is waited for: the socket's first.
 #ifdef Q_OS_WIN
-        WSAPOLLFD fds[2] = {{native(m_wakeRead), POLLRDNORM, 0}, {native(m_socket), POLLRDNORM, 0}};
+        WSAPOLLFD fds[2] = {{SOCKET(m_wakeRead), POLLRDNORM, 0}, {SOCKET(m_socket), POLLRDNORM, 0}};
         const int ready = WSAPoll(fds, full ? 1 : 2, -1);
 #else
         pollfd fds[2] = {{int(m_wakeRead), POLLIN, 0}, {int(m_socket), POLLIN, 0}};
@@ -270,7 +175,7 @@ void ReceiveThread::run()
         for (;;) {
 #ifdef Q_OS_LINUX
             const int got = ::recvmmsg(int(m_socket), messages, BatchSize, MSG_DONTWAIT, nullptr);
-            if (got < 0 && interrupted(lastError()))
+            if (got < 0 && interrupted(socketerrors::lastSystemError()))
                 continue;
             for (int i = 0; i < got; ++i)
                 keep(slab.get() + std::size_t(i) * ReadSize, qsizetype(messages[i].msg_len));
@@ -278,12 +183,12 @@ void ReceiveThread::run()
                 break;
 #else
 #ifdef Q_OS_WIN
-            const int got = ::recv(native(m_socket), buffer.get(), ReadSize, 0);
+            const int got = ::recv(SOCKET(m_socket), buffer.get(), ReadSize, 0);
 #else
             const auto got = ::recv(int(m_socket), buffer.get(), ReadSize, MSG_DONTWAIT);
 #endif
             if (got < 0) {
-                const int error = lastError();
+                const int error = socketerrors::lastSystemError();
                 if (interrupted(error))
                     continue;
 #ifdef Q_OS_WIN

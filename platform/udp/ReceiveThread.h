@@ -57,7 +57,9 @@ private:
     void run();
     // Hands the batch over; false when the queue is full.
     bool queue(std::deque<QByteArray>& batch);
+    // The wake-up channel and the error queue (ReceiveThreadChannels.cpp).
     bool openWakeUp();
+    void closeWakeUp();
     void wakeUp();
     void drainWakeUp();
     void readErrors();
