@@ -54,7 +54,7 @@ double median(std::vector<double> v)
 // processor left idle comes back slower, and the figure with it.
 void waitOutTheFrame()
 {
-    const auto until = Clock::now() + std::chrono::microseconds(16'700);
+    const auto until = Clock::now() + std::chrono::nanoseconds(vesk::TranscriptBox::FrameNs);
     while (Clock::now() < until) {
     }
 }

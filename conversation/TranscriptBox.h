@@ -30,6 +30,9 @@ public:
     // million of them. Twice the lines of the unit limit's hundred-character
     // messages: only lines shorter than fifty characters ever meet it.
     static constexpr int DefaultLineCapacity = 200'000;
+    // Lines are painted at most this often, a screen's frame: a line that comes
+    // sooner after the last paint is painted with the next frame.
+    static constexpr qint64 FrameNs = 16'666'667;
 
     explicit TranscriptBox(QWidget* parent = nullptr);
 

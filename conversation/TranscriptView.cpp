@@ -77,7 +77,6 @@ void TranscriptBox::fitVerticalRange()
 // window's time. What the view missed is painted at the next frame.
 void TranscriptBox::holdRepaint()
 {
-    constexpr qint64 FrameNs = 16'666'667;
     if (m_nextFrame.isActive() || !m_lastPaint.isValid() || m_lastPaint.nsecsElapsed() >= FrameNs)
         return;
     viewport()->setUpdatesEnabled(false);

@@ -29,19 +29,16 @@ wine_start() {
   # Wine's first boot of a fresh prefix now and then ends half done, leaving no
   # kernel32.dll behind ("could not load kernel32.dll"). Such a prefix is
   # useless, so it is made again from nothing, once, with what went wrong shown.
-  local attempt
-  for attempt in 1 2; do
-    wine_boot && return 0
-    [ "$attempt" -eq 1 ] || break
-    if [ -n "${wine_fresh:-}" ]; then
-      echo "   the fresh Wine prefix did not boot; making it again" >&2
-      wineserver -k 2>/dev/null || true
-      timeout 30 wineserver -w 2>/dev/null || true
-      rm -rf "$WINEPREFIX"
-    else
-      echo "   the Wine prefix did not boot; booting it again" >&2
-    fi
-  done
+  wine_boot && return 0
+  if [ -n "${wine_fresh:-}" ]; then
+    echo "   the fresh Wine prefix did not boot; making it again" >&2
+    wineserver -k 2>/dev/null || true
+    timeout 30 wineserver -w 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  else
+    echo "   the Wine prefix did not boot; booting it again" >&2
+  fi
+  wine_boot && return 0
   echo "wineboot failed" >&2
   return 1
 }
